@@ -1,0 +1,157 @@
+#pragma once
+
+// The public interface of libIfxLib: starting and talking to Informix utilities as child
+// processes, reading ONCONFIG parameters, the agent's settings and identity, token
+// splitting and line helpers, and Windows-style operating-system shims.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#define IFXLIB_API __attribute__((visibility("default")))
+
+class EvEvent;
+class JxProcess;
+class JxThread;
+
+// ---------------------------------------------------------------------------------------
+// Child process control
+// ---------------------------------------------------------------------------------------
+
+// Launch parameters carried across the fork by InitializeLinux. The child reads its own
+// copy of the block; the strings it points to are heap copies made by SetPostForkParam.
+struct IfxChildParam {
+    char path[4096];
+    char* argv[20];
+    char* envName[16];
+    char* envValue[16];
+    char ifxUser[4096];
+    int phpipepw[2];
+    int phpipecw[2];
+};
+
+// Supervises one child process running an Informix utility: launch, pipes to its
+// standard streams, an optional wait thread and its exit status.
+//
+// Calling order: construct; launch once (Initialize or InitializeLinux); WriteBuf and
+// ReadBuf while the child runs; BeginWait or Wait; Finalize; destroy. The public data
+// members are the object's report to the caller and may be read after every call.
+class IFXLIB_API IfxChildProcess {
+public:
+    IfxChildProcess();
+    ~IfxChildProcess();
+    IfxChildProcess(const IfxChildProcess&) = delete;
+    IfxChildProcess& operator=(const IfxChildProcess&) = delete;
+
+    int Initialize(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
+                   EvEvent* event, bool option1, bool nonBlocking, bool option3, void* reserved);
+    int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
+                        char** envValue, EvEvent* event, bool option1, bool nonBlocking,
+                        bool option3, void* reserved);
+
+    int WriteBuf(char* text);
+    int ReadBuf(char* buffer, long size);
+
+    int BeginWait();
+    static void* WaitThreadFunction(void* object);
+    void WaitThread();
+    int Wait(unsigned long timeout);
+
+    int Finalize();
+
+    void SetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
+                          char** envValue, char* ifxUser, int* phpipepw, int* phpipecw);
+    static void GetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
+                                 char** envValue, char* ifxUser, int* phpipepw, int* phpipecw,
+                                 EvEvent* event);
+    static void PostFork(void* argument);
+
+    JxProcess* m_pprocess;
+    std::atomic<int32_t> m_lasterror;
+    int32_t m_childpid;
+    int m_phpipepw[2];
+    int m_phpipecw[2];
+    EvEvent* m_pevent;
+    bool m_boption1;
+    std::atomic<bool> m_bwaitstarted;
+    std::atomic<bool> m_bwaitdone;
+    std::atomic<bool> m_bwaitfailed;
+    JxThread* m_pthread;
+    bool m_bnonblocking;
+    bool m_beof;
+    bool m_boption3;
+    std::atomic<int64_t> m_exitcode;
+};
+
+// ---------------------------------------------------------------------------------------
+// Informix configuration
+// ---------------------------------------------------------------------------------------
+
+IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value);
+
+// ---------------------------------------------------------------------------------------
+// Agent settings and identity
+// ---------------------------------------------------------------------------------------
+
+IFXLIB_API extern const char c_ifxSubKey[];
+IFXLIB_API extern const char c_hubMaster[];
+
+IFXLIB_API int GetRegistryItemValue(const char* name, char* value, unsigned int size,
+                                    const char* section, bool option);
+IFXLIB_API int CheckRegistryItemValue(const char* name, bool option);
+
+IFXLIB_API int GetClientName(int argc, char** argv, char* name, unsigned int size);
+IFXLIB_API int GetInstanceName(int argc, char** argv, char* name, unsigned int size);
+IFXLIB_API int GetIfxSID(std::string& sid);
+IFXLIB_API int GetOrreryBaseTempPath(char* path, int size);
+IFXLIB_API int GetOrreryLogFilesPath(char* path, int size);
+
+// ---------------------------------------------------------------------------------------
+// Text utilities
+// ---------------------------------------------------------------------------------------
+
+IFXLIB_API int split(const char* str, char** tokens, const char* separators);
+IFXLIB_API int split(const char* str, char** tokens, const char* separators,
+                     const char* subSeparators);
+IFXLIB_API char** CommandLineToArgv(const char* str, int* count, const char* separators);
+IFXLIB_API char** SplitLine(const char* str, int* count, const char* separators,
+                            const char* subSeparators);
+IFXLIB_API void free_split_array(int count, char** tokens);
+
+IFXLIB_API char* TRIM(char* str);
+IFXLIB_API char* STRTOK(char* str, const char* delim, char** saveptr);
+IFXLIB_API char* ChangeSymb1ToSymb2(char* str, char symb1, char symb2);
+IFXLIB_API int GetNextLine(char* text, const char* separator);
+
+// ---------------------------------------------------------------------------------------
+// Windows-style operating-system shims
+// ---------------------------------------------------------------------------------------
+
+// The calling thread's errno.
+IFXLIB_API int GETLASTERROR();
+
+// 0 when name is not set; the length of the value when it fits in size bytes with its
+// NUL (copied into buffer); the length plus one when it does not (buffer untouched). The
+// value is trimmed of white space in the process environment itself first.
+IFXLIB_API unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer,
+                                               unsigned int size);
+
+// 1 when name=value was added to the environment, 0 when not (errno tells why). The
+// entry is never freed: it belongs to the environment from then on.
+IFXLIB_API int SETENVIRONMENTVARIABLE(const char* name, const char* value);
+
+// getppid() and getpid() respectively, kept under the names shared code expects.
+IFXLIB_API int GET_CURRENTPROCESSID();
+IFXLIB_API int GET_CURRENTTHREADID();
+
+// The parent process id of pid as /bin/ps reports it, or -1 when ps could not run or
+// failed (for example, no such process).
+IFXLIB_API int GET_PARENTPID(int pid);
+
+// "MM_DD_YYYY-hh:mm:ss" of time in local time, in one static buffer that every call
+// overwrites.
+IFXLIB_API char* CreateDateString(long time);
+
+// Moves a file by hard link, replacing an existing target. 0, or -1 with errno set; the
+// target is replaced only once the new link exists, so a failure keeps it.
+IFXLIB_API int jxrename(char* from, char* to);

@@ -1,0 +1,59 @@
+#include <IfxLib/IfxLib.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <IfxLib/platform/HostServices.h>
+
+int GETLASTERROR() { return errno; }
+
+unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int size) {
+    if (name == nullptr) {
+        errno = EINVAL;
+        return 0;
+    }
+    char* stored = std::getenv(name);
+    if (stored == nullptr) {
+        return 0;
+    }
+    std::string value(stored);
+    trim_both(value);
+    // Later readers of the variable, and children started from now on, see it trimmed.
+    std::memmove(stored, value.c_str(), value.size() + 1);
+
+    const size_t length = value.size();
+    if (buffer != nullptr && length < size) {
+        std::memcpy(buffer, value.c_str(), length + 1);
+        return static_cast<unsigned int>(length);
+    }
+    return static_cast<unsigned int>(length + 1);
+}
+
+int SETENVIRONMENTVARIABLE(const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) {
+        errno = EINVAL;
+        return 0;
+    }
+    const size_t nameLength = std::strlen(name);
+    const size_t valueLength = std::strlen(value);
+    char* composed = static_cast<char*>(std::malloc(nameLength + valueLength + 2));
+    if (composed == nullptr) {
+        return 0;
+    }
+    std::memcpy(composed, name, nameLength);
+    composed[nameLength] = '=';
+    std::memcpy(composed + nameLength + 1, value, valueLength + 1);
+
+    int result = 0;
+    // putenv keeps the very string it is given, so it gets a copy of its own that is
+    // never freed.
+    char* entry = ::strdup(composed);
+    if (entry != nullptr) {
+        result = ::putenv(entry) == 0 ? 1 : 0;
+    }
+    const int saved = errno;
+    std::free(composed);
+    errno = saved;
+    return result;
+}

@@ -1,0 +1,3 @@
+#pragma once
+
+#define JXLIB_API __attribute__((visibility("default")))

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <sys/types.h>
+
+#include <JxLib/JxExport.h>
+
+// Starts one child process and waits for it. Exit status convention used throughout: the
+// child's exit code when it exited, 128 plus the signal number when a signal ended it.
+class JxProcess {
+public:
+    JXLIB_API JxProcess();
+    // Reaps the child if it has already ended, so that a forgotten wait leaves no zombie;
+    // a running child is left alone.
+    JXLIB_API ~JxProcess();
+    JxProcess(const JxProcess&) = delete;
+    JxProcess& operator=(const JxProcess&) = delete;
+
+    // Forks. The child runs callback(argument) and, should the callback return, ends with
+    // _exit(127). The parent records the child's id and gets true; on failure false with a
+    // text in *error (when error is not null) and errno kept from fork(2).
+    JXLIB_API bool Fork(void (*callback)(void*), void* argument, std::string* error);
+
+    // The same with the error text in a caller's buffer: on failure at most size - 1
+    // characters and a NUL; untouched on success. Defined by the library that needs it.
+    bool Fork(void (*callback)(void*), void* argument, char* errorText, int size);
+
+    // The child's process id, or 0 before a successful Fork.
+    JXLIB_API int GetChildPid() const;
+
+    // Waits for the child to end and stores its exit status. timeout is -1 for no limit
+    // or a number of milliseconds, after which the wait fails with "timed out" and the
+    // child keeps running. Interrupted waits are resumed.
+    JXLIB_API bool WaitForProcessToEnd(int* status, std::string* error, int timeout);
+
+    // The same with the error text in a caller's buffer. Defined by the library that
+    // needs it.
+    bool WaitForProcessToEnd(int& status, char* errorText, int size, int timeout);
+
+    // Runs command with /bin/sh -c and collects its standard output into *output (when
+    // output is not null). Returns 0 when the command exited with 0, its exit status
+    // when it did not, and -1 when it could not be run (text in *error when not null).
+    // reserved and option are accepted for compatibility and not used.
+    JXLIB_API static int system(const char* command, std::string* output, std::string* error,
+                                int reserved, bool option);
+
+private:
+    pid_t m_child;
+    // A second waiter (another thread) must learn that the child is gone.
+    std::atomic<bool> m_reaped;
+};

@@ -1,0 +1,3 @@
+#pragma once
+
+#define ZUUTILS_API __attribute__((visibility("default")))
