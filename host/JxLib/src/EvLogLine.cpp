@@ -59,14 +59,14 @@ void writeLogLine(const EvEvent* event, const char* tag, const char* format, va_
 
     char line[kLineCapacity];
     size_t used = clampWritten(
-        std::snprintf(line, sizeof line - 1, "%04lld-%02u-%02u %02u:%02u:%02u.%06ld %d %ld [%s] ",
+        std::snprintf(line, sizeof line, "%04lld-%02u-%02u %02u:%02u:%02u.%06ld %d %ld [%s] ",
                       civil.year, civil.month, civil.day, civil.hour, civil.minute,
                       civil.second, now.tv_nsec / 1000, static_cast<int>(::getpid()),
                       static_cast<long>(::syscall(SYS_gettid)), tag != nullptr ? tag : ""),
-        sizeof line - 1);
-    used += clampWritten(std::vsnprintf(line + used, sizeof line - 1 - used, format, args),
-                         sizeof line - 1 - used);
-    line[used++] = '\n';
+        sizeof line);
+    used += clampWritten(std::vsnprintf(line + used, sizeof line - used, format, args),
+                         sizeof line - used);
+    line[used++] = '\n';  // takes the place of the terminating NUL
     event->WriteLine(line, used);
     errno = savedErrno;
 }

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <set>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <IfxLib/platform/HostServices.h>
+
+#include "support/LogFile.h"
+
+namespace {
+
+using ifxtest::LogFile;
+using ifxtest::LogLine;
+
+TEST(EvEventTest, WritesOneLineWithTagInBracketsAndTheExactMessage) {
+    LogFile log;
+    EvEvent event;
+    EvDebug::Debug(&event, " Leading::Tag", "value %d and '%s' ", 42, "text");
+
+    std::vector<LogLine> lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u) << log.text();
+    EXPECT_EQ(lines[0].tag, " Leading::Tag");
+    EXPECT_EQ(lines[0].message, "value 42 and 'text' ");
+    EXPECT_EQ(lines[0].pid, ::getpid());
+}
+
+TEST(EvEventTest, DebugLvlWritesOnlyWhenTheLevelReachesIt) {
+    struct Case {
+        int configured;
+        int asked;
+        bool written;
+    };
+    for (const Case& c : {Case{0, 1, false}, Case{2, 2, true}, Case{2, 3, false},
+                          Case{12, 3, true}, Case{0, 0, true}}) {
+        SCOPED_TRACE("configured " + std::to_string(c.configured) + ", asked " +
+                     std::to_string(c.asked));
+        LogFile log(c.configured);
+        EvEvent event;
+        EvDebug::DebugLvl(&event, "Tag", c.asked, "message");
+        EXPECT_EQ(log.has("Tag", "message"), c.written);
+    }
+}
+
+TEST(EvEventTest, LevelIsTakenWhenTheEventIsConstructed) {
+    LogFile log(0);
+    EvEvent event;
+    ::setenv("JX_DEBUG_LEVEL", "5", 1);
+    EvDebug::DebugLvl(&event, "Tag", 2, "filtered");
+    EvEvent later;
+    EvDebug::DebugLvl(&later, "Tag", 2, "written");
+    EXPECT_FALSE(log.has("Tag", "filtered"));
+    EXPECT_TRUE(log.has("Tag", "written"));
+}
+
+TEST(EvEventTest, NullEventWritesNothingAndErrnoSurvivesLogging) {
+    LogFile log;
+    EvDebug::Debug(nullptr, "Tag", "nothing");
+    EvEvent event;
+    errno = ENOENT;
+    EvDebug::Debug(&event, "Tag", "something");
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST(EvEventTest, LongLinesAreCutAt4KiB) {
+    LogFile log;
+    EvEvent event;
+    std::string longText(10000, 'x');
+    EvDebug::Debug(&event, "Tag", "%s", longText.c_str());
+    EvDebug::Debug(&event, "Tag", "after");
+    std::string text = log.text();
+    std::string::size_type firstEnd = text.find('\n');
+    EXPECT_EQ(firstEnd + 1, 4096u);
+    EXPECT_TRUE(log.has("Tag", "after"));
+}
+
+TEST(EvEventTest, WithoutLogFileLinesGoToStandardError) {
+    ifxtest::ScopedEnv noFile("JX_LOG_FILE", std::nullopt);
+    testing::internal::CaptureStderr();
+    {
+        EvEvent event;
+        EvDebug::Debug(&event, "Tag", "to stderr");
+    }
+    std::string captured = testing::internal::GetCapturedStderr();
+    EXPECT_NE(captured.find("[Tag] to stderr\n"), std::string::npos) << captured;
+}
+
+// A child closes every descriptor before exec and may open others under the same
+// numbers; its lines must still reach the file and never the stranger.
+TEST(EvEventTest, LineReachesTheFileAfterAllDescriptorsAboveTwoWereClosed) {
+    LogFile log;
+    ifxtest::TempDir dir;
+    EvEvent event;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close_range(3, ~0U, 0);
+        // Give every low number to another file, the kept descriptor's number among them.
+        int stranger = ::open(dir.file("stranger").c_str(), O_WRONLY | O_CREAT, 0644);
+        for (int fd = stranger + 1; fd < 256; ++fd) {
+            ::dup2(stranger, fd);
+        }
+        EvDebug::Debug(&event, "Child", "after closing everything");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(log.has("Child", "after closing everything")) << log.text();
+    EXPECT_EQ(ifxtest::readFile(dir.file("stranger")), "");
+}
+
+TEST(EvEventTest, LinesOfThreadsAndForkedChildrenNeverInterleave) {
+    LogFile log;
+    EvEvent event;
+    constexpr int kThreads = 4;
+    constexpr int kChildren = 3;
+    constexpr int kLinesEach = 300;
+    const std::string payload(1500, 'p');  // large lines make torn writes likely
+
+    std::vector<pid_t> children;
+    for (int c = 0; c < kChildren; ++c) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0; i < kLinesEach; ++i) {
+                EvDebug::Debug(&event, "Child", "%d %s", i, payload.c_str());
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&event, &payload] {
+            for (int i = 0; i < kLinesEach; ++i) {
+                EvDebug::Debug(&event, "Thread", "%d %s", i, payload.c_str());
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    }
+
+    std::vector<LogLine> lines = log.lines();
+    ASSERT_EQ(lines.size(), static_cast<size_t>((kThreads + kChildren) * kLinesEach));
+    std::set<long> writers;
+    for (const LogLine& line : lines) {
+        ASSERT_EQ(line.message.substr(line.message.find(' ') + 1), payload);
+        writers.insert(line.tid);
+    }
+    EXPECT_EQ(writers.size(), static_cast<size_t>(kThreads + kChildren));
+}
+
+}  // namespace

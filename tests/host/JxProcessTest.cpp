@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <unistd.h>
+
+#include <IfxLib/platform/HostServices.h>
+
+namespace {
+
+void exitWithCode(void* code) { ::_exit(*static_cast<int*>(code)); }
+
+void killSelf(void*) { ::raise(SIGKILL); }
+
+void returnAtOnce(void*) {}
+
+// Runs until the parent closes its write end of the pipe.
+void waitForEndOfPipe(void* pipeFds) {
+    int* fds = static_cast<int*>(pipeFds);
+    ::close(fds[1]);
+    char byte;
+    while (::read(fds[0], &byte, 1) > 0) {
+    }
+    ::_exit(0);
+}
+
+TEST(JxProcessTest, StatusIsExitCodeOr128PlusSignal) {
+    struct Case {
+        const char* name;
+        void (*callback)(void*);
+        int code;
+        int expected;
+    };
+    for (const Case& c : {Case{"exit 0", exitWithCode, 0, 0}, Case{"exit 81", exitWithCode, 81, 81},
+                          Case{"SIGKILL", killSelf, 0, 128 + SIGKILL},
+                          Case{"callback returns", returnAtOnce, 0, 127}}) {
+        SCOPED_TRACE(c.name);
+        JxProcess process;
+        int code = c.code;
+        std::string error;
+        ASSERT_TRUE(process.Fork(c.callback, &code, &error)) << error;
+        EXPECT_GT(process.GetChildPid(), 0);
+        int status = -1;
+        ASSERT_TRUE(process.WaitForProcessToEnd(&status, &error, -1)) << error;
+        EXPECT_EQ(status, c.expected);
+        EXPECT_FALSE(process.WaitForProcessToEnd(&status, &error, -1));
+    }
+}
+
+TEST(JxProcessTest, TimedWaitFailsWithTimedOutAndLeavesTheChildRunning) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    JxProcess process;
+    std::string error;
+    ASSERT_TRUE(process.Fork(waitForEndOfPipe, pipeFds, &error));
+    ::close(pipeFds[0]);
+
+    int status = -1;
+    EXPECT_FALSE(process.WaitForProcessToEnd(&status, &error, 20));
+    EXPECT_EQ(error, "timed out");
+    EXPECT_EQ(::kill(process.GetChildPid(), 0), 0);
+
+    ::close(pipeFds[1]);  // lets the child end
+    EXPECT_TRUE(process.WaitForProcessToEnd(&status, &error, 60000)) << error;
+    EXPECT_EQ(status, 0);
+}
+
+TEST(JxProcessTest, WaitWithoutChildFails) {
+    JxProcess process;
+    int status = 0;
+    std::string error;
+    EXPECT_FALSE(process.WaitForProcessToEnd(&status, &error, -1));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(process.GetChildPid(), 0);
+}
+
+TEST(JxProcessTest, SystemCapturesStandardOutputAndReportsTheExitStatus) {
+    std::string output;
+    std::string error;
+    EXPECT_EQ(JxProcess::system("printf 'a b\\n'; echo err >&2", &output, &error, 0, false), 0);
+    EXPECT_EQ(output, "a b\n");
+
+    output.clear();
+    EXPECT_EQ(JxProcess::system("echo partial; exit 3", &output, nullptr, 0, false), 3);
+    EXPECT_EQ(output, "partial\n");
+    EXPECT_EQ(JxProcess::system(nullptr, &output, &error, 0, false), -1);
+}
+
+}  // namespace

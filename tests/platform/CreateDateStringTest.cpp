@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include <IfxLib/IfxLib.h>
+
+#include "support/ScopedEnv.h"
+
+namespace {
+
+class CreateDateStringTest : public testing::Test {
+protected:
+    CreateDateStringTest() : m_zone("TZ", std::string("UTC")) { ::tzset(); }
+    ~CreateDateStringTest() override { ::tzset(); }
+
+    ifxtest::ScopedEnv m_zone;
+};
+
+TEST_F(CreateDateStringTest, FormatsLocalTimeMonthFirst) {
+    struct Case {
+        long time;
+        const char* text;
+    };
+    for (const Case& c : {Case{0, "01_01_1970-00:00:00"}, Case{951782400, "02_29_2000-00:00:00"},
+                          Case{1797027405, "12_11_2026-22:16:45"},
+                          Case{253402300799, "12_31_9999-23:59:59"}}) {
+        SCOPED_TRACE(c.time);
+        EXPECT_STREQ(CreateDateString(c.time), c.text);
+    }
+}
+
+TEST_F(CreateDateStringTest, EveryCallReturnsTheSameBuffer) {
+    char* first = CreateDateString(0);
+    char* second = CreateDateString(86400);
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ(first, "01_02_1970-00:00:00");
+}
+
+TEST_F(CreateDateStringTest, FollowsTheProcessTimeZone) {
+    ifxtest::ScopedEnv zone("TZ", std::string("UTC-2"));
+    ::tzset();
+    EXPECT_STREQ(CreateDateString(0), "01_01_1970-02:00:00");
+}
+
+TEST_F(CreateDateStringTest, YearsBeyondFourDigitsStayInsideTheBuffer) {
+    const std::string text = CreateDateString(100000000000000L);
+    EXPECT_LT(text.size(), 32u);
+    EXPECT_EQ(text, "11_07_3170843-09:46:40");
+}
+
+}  // namespace
