@@ -38,6 +38,62 @@ void takeValue(const EvEvent& event, const std::string& line, const char* paramN
     EvDebug::Debug(&event, kTag, " Parameter %s= %s ", paramName, value);
 }
 
+std::string::size_type lineStart(const std::string& content, std::string::size_type at) {
+    const std::string::size_type newline =
+        at == 0 ? std::string::npos : content.rfind('\n', at - 1);
+    return newline == std::string::npos ? 0 : newline + 1;
+}
+
+std::string::size_type lineEnd(const std::string& content, std::string::size_type at) {
+    const std::string::size_type newline = content.find('\n', at);
+    return newline == std::string::npos ? content.size() : newline;
+}
+
+// Position of the first occurrence of name at or after from, or npos. strstr is much
+// faster than std::string::find on text where the name's first letter is common (as in
+// files full of similar parameter names); it stops at a NUL byte, so each stretch
+// between NUL bytes is searched in turn.
+std::string::size_type findName(const std::string& content, const char* name,
+                                std::string::size_type from) {
+    const char* base = content.c_str();
+    while (from <= content.size()) {
+        const char* found = std::strstr(base + from, name);
+        if (found != nullptr) {
+            return static_cast<std::string::size_type>(found - base);
+        }
+        from += std::strlen(base + from) + 1;
+    }
+    return std::string::npos;
+}
+
+// Copies into line the trimmed text of the first parameter line that holds paramName.
+// Only lines that hold the name anywhere can match, so the whole content is searched
+// for it first and just those candidate lines are trimmed and checked; the first
+// candidate that passes is the first match in file order. The first match decides, even
+// when it yields no value.
+bool findFirstMatchingLine(const std::string& content, const char* paramName, std::string& line) {
+    std::string::size_type from = 0;
+    for (;;) {
+        const std::string::size_type at = findName(content, paramName, from);
+        if (at == std::string::npos) {
+            return false;
+        }
+        const std::string::size_type start = lineStart(content, at);
+        const std::string::size_type end = lineEnd(content, at);
+        line.assign(content, start, end - start);
+        FXString::Trim(line, kLineBlanks);
+        // Checked again on the trimmed line: the name may have begun in trimmed blanks
+        // or run on into the next line.
+        if (isParameterLine(line) && FXString::FindString(line, paramName, false) != nullptr) {
+            return true;
+        }
+        if (end >= content.size()) {
+            return false;
+        }
+        from = end + 1;
+    }
+}
+
 }  // namespace
 
 int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value) {
@@ -54,18 +110,10 @@ int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* valu
         return -1;
     }
 
-    std::vector<std::string> lines;
-    FXString::Split(content, "\n", lines, FXString::kSkipEmpty);
-    for (const std::string& raw : lines) {
-        std::string line = raw;
-        FXString::Trim(line, kLineBlanks);
-        if (!isParameterLine(line) || FXString::FindString(line, paramName, false) == nullptr) {
-            continue;
-        }
-        // The first line that mentions the name decides, even when it yields no value.
+    std::string line;
+    if (findFirstMatchingLine(content, paramName, line)) {
         EvDebug::DebugLvl(&event, kTag, 3, "Config file line: %s", line.c_str());
         takeValue(event, line, paramName, value);
-        break;
     }
 
     if (value[0] == '\0') {

@@ -43,6 +43,7 @@ struct LineCase {
     std::string content;
     int result;
     std::string value;
+    const char* param = "NAME";
 };
 
 TEST_F(ReadFromOnconfigTest, FirstLineThatMentionsTheNameDecides) {
@@ -65,10 +66,13 @@ TEST_F(ReadFromOnconfigTest, FirstLineThatMentionsTheNameDecides) {
         {"only in comments", "# NAME value\n#NAME value\n", -1, ""},
         {"blank-only file", "  \n\t\n\r\n", -1, ""},
         {"absent", "OTHER 1\n", -1, ""},
+        {"NUL byte ends what a line shows", std::string("A x\0y NAME\nNAME v\n", 18), 0, "v"},
+        {"name's blank trimmed off a line", "OTHER NAME \nNAME v\n", 0, "v", "NAME "},
+        {"name across a line break", "A\nB x\n", -1, "", "A\nB"},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const Lookup lookup = lookUp(c.content, "NAME");
+        const Lookup lookup = lookUp(c.content, c.param);
         EXPECT_EQ(lookup.result, c.result);
         EXPECT_EQ(lookup.value, c.value);
     }
