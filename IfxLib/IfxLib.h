@@ -87,22 +87,39 @@ public:
 // Informix configuration
 // ---------------------------------------------------------------------------------------
 
+// Copies into value the second field of the first non-comment line of the ONCONFIG file
+// that mentions paramName anywhere. 0 when value is non-empty afterwards; -1 when the file
+// cannot be read or is empty (value untouched), when nothing was found into an empty
+// value, or for a null argument. value must be large enough for any value of the file.
 IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value);
 
 // ---------------------------------------------------------------------------------------
 // Agent settings and identity
 // ---------------------------------------------------------------------------------------
 
+// "InformixAgent", the agent's settings section, and "Hubmaster".
 IFXLIB_API extern const char c_ifxSubKey[];
 IFXLIB_API extern const char c_hubMaster[];
 
+// Reads item name of the c_ifxSubKey section, trimmed of white space, into value (size
+// bytes with the NUL). 0 on success; -1 when value is null or size 0 (untouched), or when
+// the item is missing or does not fit (value empty). section and option are not used.
+// CheckRegistryItemValue: 1 when the item can be read into 128 bytes, else 0.
 IFXLIB_API int GetRegistryItemValue(const char* name, char* value, unsigned int size,
                                     const char* section, bool option);
 IFXLIB_API int CheckRegistryItemValue(const char* name, bool option);
 
+// Client and instance names from the options "-cn" and "-vm" when argc > 1, else from
+// JxClientName and JxInstanceName. 0 or -1; a name that does not fit in size bytes is a
+// failure and leaves name untouched. With arguments but no "-cn", GetClientName returns 0
+// and leaves name as it was.
 IFXLIB_API int GetClientName(int argc, char** argv, char* name, unsigned int size);
 IFXLIB_API int GetInstanceName(int argc, char** argv, char* name, unsigned int size);
+// INFORMIXSERVER (at most 511 characters) into sid: 0, or -1 logged with sid unchanged.
 IFXLIB_API int GetIfxSID(std::string& sid);
+// The host's temporary directory with a trailing "/", and the event manager's log
+// directory as stored. 0, or -1 with path empty (untouched when null or size <= 0); a
+// directory that does not fit in size bytes with its NUL is a failure.
 IFXLIB_API int GetOrreryBaseTempPath(char* path, int size);
 IFXLIB_API int GetOrreryLogFilesPath(char* path, int size);
 
@@ -110,17 +127,31 @@ IFXLIB_API int GetOrreryLogFilesPath(char* path, int size);
 // Text utilities
 // ---------------------------------------------------------------------------------------
 
+// Copies the tokens of str (maximal runs of bytes not in separators; with two sets, not in
+// either) into tokens, which must have room for all of them, each token its own malloc
+// block. The number of tokens, or -1 on a null argument or a failed allocation (logged);
+// tokens stored before a failure stay with the caller, the failed entry is null.
 IFXLIB_API int split(const char* str, char** tokens, const char* separators);
 IFXLIB_API int split(const char* str, char** tokens, const char* separators,
                      const char* subSeparators);
+// A new array of exactly the tokens of str, their number in *count; release it with
+// free_split_array. Null on a null argument or a failed allocation (logged), with nothing
+// left allocated. free_split_array releases count entries (nulls skipped) and the array.
 IFXLIB_API char** CommandLineToArgv(const char* str, int* count, const char* separators);
 IFXLIB_API char** SplitLine(const char* str, int* count, const char* separators,
                             const char* subSeparators);
 IFXLIB_API void free_split_array(int count, char** tokens);
 
+// White space (ASCII only, never a byte of 0x80 or above) removed at both ends in place:
+// the end is cut with NULs, the returned pointer skips the start.
 IFXLIB_API char* TRIM(char* str);
+// strtok_r under the name shared code uses.
 IFXLIB_API char* STRTOK(char* str, const char* delim, char** saveptr);
+// Replaces every symb1 in str by symb2 in place (a NUL symb2 ends str at the first one)
+// and returns str; symb1 NUL or equal to symb2 changes nothing.
 IFXLIB_API char* ChangeSymb1ToSymb2(char* str, char symb1, char symb2);
+// Length of the line before the first separator in text; the separator's length when text
+// starts with it; the length of text when there is none.
 IFXLIB_API int GetNextLine(char* text, const char* separator);
 
 // ---------------------------------------------------------------------------------------
