@@ -6,7 +6,9 @@
 
 #include <IfxLib/platform/HostServices.h>
 
-int GETLASTERROR() { return errno; }
+int GETLASTERROR() {
+    return errno;
+}
 
 unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int size) {
     if (name == nullptr) {

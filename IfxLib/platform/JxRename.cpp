@@ -1,12 +1,12 @@
 #include <IfxLib/IfxLib.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -29,8 +29,7 @@ bool sameFile(const char* first, const char* second) {
 }
 
 // Links source to a fresh name in directory; the name is returned in temporary.
-int linkToTemporaryName(const char* source, const std::string& directory,
-                        std::string& temporary) {
+int linkToTemporaryName(const char* source, const std::string& directory, std::string& temporary) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[64];

@@ -1,14 +1,18 @@
 #include <IfxLib/IfxLib.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include <IfxLib/platform/HostServices.h>
 
-int GET_CURRENTPROCESSID() { return static_cast<int>(::getppid()); }
+int GET_CURRENTPROCESSID() {
+    return static_cast<int>(::getppid());
+}
 
-int GET_CURRENTTHREADID() { return static_cast<int>(::getpid()); }
+int GET_CURRENTTHREADID() {
+    return static_cast<int>(::getpid());
+}
 
 int GET_PARENTPID(int pid) {
     char command[1024] = {};

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <set>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include <IfxLib/platform/HostServices.h>
@@ -35,8 +35,8 @@ TEST(EvEventTest, DebugLvlWritesOnlyWhenTheLevelReachesIt) {
         int asked;
         bool written;
     };
-    for (const Case& c : {Case{0, 1, false}, Case{2, 2, true}, Case{2, 3, false},
-                          Case{12, 3, true}, Case{0, 0, true}}) {
+    for (const Case& c : {Case{0, 1, false}, Case{2, 2, true}, Case{2, 3, false}, Case{12, 3, true},
+                          Case{0, 0, true}}) {
         SCOPED_TRACE("configured " + std::to_string(c.configured) + ", asked " +
                      std::to_string(c.asked));
         LogFile log(c.configured);

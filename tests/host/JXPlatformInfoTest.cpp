@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include <IfxLib/platform/HostServices.h>
 
@@ -12,7 +12,7 @@
 namespace {
 
 class JXPlatformInfoTest : public testing::Test {
-protected:
+  protected:
     JXPlatformInfoTest() : m_root("JX_REGISTRY_DIR", m_dir.path()) {
         m_dir.write("Agent",
                     "# a comment line names nothing\n"
@@ -49,9 +49,10 @@ TEST_F(JXPlatformInfoTest, ValuesAreDeliveredVerbatim) {
         const char* name;
         const char* value;
     };
-    for (const Case& c : {Case{"Plain", "value"}, Case{"Padded", "  two blanks inside and around  "},
-                          Case{"Tabbed", "after tab"}, Case{"Alone", ""}, Case{"Empty", ""},
-                          Case{"WithCR", "value\r"}, Case{"PlainLonger", "other"}}) {
+    for (const Case& c :
+         {Case{"Plain", "value"}, Case{"Padded", "  two blanks inside and around  "},
+          Case{"Tabbed", "after tab"}, Case{"Alone", ""}, Case{"Empty", ""},
+          Case{"WithCR", "value\r"}, Case{"PlainLonger", "other"}}) {
         SCOPED_TRACE(c.name);
         int result = 0;
         EXPECT_EQ(lookup("Agent", c.name, 64, &result), c.value);
@@ -65,9 +66,10 @@ TEST_F(JXPlatformInfoTest, MissingItemsAndSectionsLeaveTheBufferUntouched) {
         const char* name;
         const char* errorText;
     };
-    for (const Case& c : {Case{"Agent", "Missing", "no item"}, Case{"Agent", "Commented", "no item"},
-                          Case{"Agent", "Plai", "no item"}, Case{"NoSuchSection", "Plain", "No such file"},
-                          Case{"../Agent", "Plain", "invalid"}, Case{"Agent", "", "without"}}) {
+    for (const Case& c :
+         {Case{"Agent", "Missing", "no item"}, Case{"Agent", "Commented", "no item"},
+          Case{"Agent", "Plai", "no item"}, Case{"NoSuchSection", "Plain", "No such file"},
+          Case{"../Agent", "Plain", "invalid"}, Case{"Agent", "", "without"}}) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.name);
         int result = 1;
         EXPECT_EQ(lookup(c.section, c.name, 8, &result), std::string(8, '@'));
@@ -105,9 +107,9 @@ TEST_F(JXPlatformInfoTest, TempDirectoryLosesTrailingSlashesButALoneSlashStays) 
         const char* stored;
         const char* expected;  // null: no directory
     };
-    for (const Case& c : {Case{"dTEMPDIR /var/tmp\n", "/var/tmp"},
-                          Case{"dTEMPDIR /var/tmp//\n", "/var/tmp"}, Case{"dTEMPDIR /\n", "/"},
-                          Case{"dTEMPDIR\n", nullptr}, Case{"Other x\n", nullptr}}) {
+    for (const Case& c :
+         {Case{"dTEMPDIR /var/tmp\n", "/var/tmp"}, Case{"dTEMPDIR /var/tmp//\n", "/var/tmp"},
+          Case{"dTEMPDIR /\n", "/"}, Case{"dTEMPDIR\n", nullptr}, Case{"Other x\n", nullptr}}) {
         SCOPED_TRACE(c.stored);
         m_dir.write("Host", c.stored);
         JXPI_Base base;

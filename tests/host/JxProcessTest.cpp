@@ -1,16 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <csignal>
 #include <string>
-#include <unistd.h>
 
 #include <IfxLib/platform/HostServices.h>
 
 namespace {
 
-void exitWithCode(void* code) { ::_exit(*static_cast<int*>(code)); }
+void exitWithCode(void* code) {
+    ::_exit(*static_cast<int*>(code));
+}
 
-void killSelf(void*) { ::raise(SIGKILL); }
+void killSelf(void*) {
+    ::raise(SIGKILL);
+}
 
 void returnAtOnce(void*) {}
 

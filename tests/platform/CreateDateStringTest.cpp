@@ -10,7 +10,7 @@
 namespace {
 
 class CreateDateStringTest : public testing::Test {
-protected:
+  protected:
     CreateDateStringTest() : m_zone("TZ", std::string("UTC")) { ::tzset(); }
     ~CreateDateStringTest() override { ::tzset(); }
 
@@ -22,9 +22,9 @@ TEST_F(CreateDateStringTest, FormatsLocalTimeMonthFirst) {
         long time;
         const char* text;
     };
-    for (const Case& c : {Case{0, "01_01_1970-00:00:00"}, Case{951782400, "02_29_2000-00:00:00"},
-                          Case{1797027405, "12_11_2026-22:16:45"},
-                          Case{253402300799, "12_31_9999-23:59:59"}}) {
+    for (const Case& c :
+         {Case{0, "01_01_1970-00:00:00"}, Case{951782400, "02_29_2000-00:00:00"},
+          Case{1797027405, "12_11_2026-22:16:45"}, Case{253402300799, "12_31_9999-23:59:59"}}) {
         SCOPED_TRACE(c.time);
         EXPECT_STREQ(CreateDateString(c.time), c.text);
     }

@@ -22,10 +22,10 @@ TEST(GetEnvironmentVariableTest, TrimsTheValueInTheEnvironmentAndReportsTheLengt
         const char* buffer;  // what the buffer holds afterwards
         const char* environment;
     };
-    for (const Case& c : {Case{"  abc ", 16, 3, "abc", "abc"}, Case{"  abc ", 4, 3, "abc", "abc"},
-                          Case{"  abc ", 3, 4, "#######", "abc"}, Case{"", 1, 0, "", ""},
-                          Case{"   ", 8, 0, "", ""}, Case{"", 0, 1, "#######", ""},
-                          Case{"\tx y\n", 8, 3, "x y", "x y"}}) {
+    for (const Case& c :
+         {Case{"  abc ", 16, 3, "abc", "abc"}, Case{"  abc ", 4, 3, "abc", "abc"},
+          Case{"  abc ", 3, 4, "#######", "abc"}, Case{"", 1, 0, "", ""}, Case{"   ", 8, 0, "", ""},
+          Case{"", 0, 1, "#######", ""}, Case{"\tx y\n", 8, 3, "x y", "x y"}}) {
         SCOPED_TRACE(std::string("'") + c.stored + "' size " + std::to_string(c.size));
         ScopedEnv variable(kName, std::string(c.stored));
         char buffer[8] = "#######";

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <dirent.h>
-#include <set>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <set>
+#include <string>
 
 #include <IfxLib/IfxLib.h>
 
@@ -102,10 +102,10 @@ TEST(JxRenameTest, MovingAFileOntoItselfKeepsIt) {
         std::string from;
         std::string to;
     };
-    for (const Case& c : {Case{"same path", dir.file("only"), dir.file("only")},
-                          Case{"same path spelled otherwise", dir.file("only"),
-                               dir.path() + "/./only"},
-                          Case{"hard link", dir.file("only"), dir.file("alias")}}) {
+    for (const Case& c :
+         {Case{"same path", dir.file("only"), dir.file("only")},
+          Case{"same path spelled otherwise", dir.file("only"), dir.path() + "/./only"},
+          Case{"hard link", dir.file("only"), dir.file("alias")}}) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(move(c.from, c.to), 0);
         EXPECT_EQ(readFile(dir.file("only")), "content");

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include <IfxLib/IfxLib.h>
 

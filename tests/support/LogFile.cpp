@@ -1,8 +1,8 @@
 #include "support/LogFile.h"
 
+#include <sys/stat.h>
 #include <regex>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace ifxtest {
 
@@ -17,7 +17,9 @@ LogFile::LogFile(int level)
     ::chmod(m_path.c_str(), 0666);
 }
 
-std::string LogFile::text() const { return readFile(m_path); }
+std::string LogFile::text() const {
+    return readFile(m_path);
+}
 
 std::vector<LogLine> LogFile::lines() const {
     std::vector<LogLine> result;

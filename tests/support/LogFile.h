@@ -19,7 +19,7 @@ struct LogLine {
 // Points JX_LOG_FILE (and JX_DEBUG_LEVEL) at a fresh file for the length of a test. Make
 // it before the EvEvent under test: an EvEvent reads both when it is constructed.
 class LogFile {
-public:
+  public:
     explicit LogFile(int level = 0);
 
     const std::string& path() const { return m_path; }
@@ -31,7 +31,7 @@ public:
     // True when some line has this tag and a message that contains the text.
     bool hasContaining(const std::string& tag, const std::string& text) const;
 
-private:
+  private:
     TempDir m_dir;
     std::string m_path;
     ScopedEnv m_file;

@@ -8,13 +8,13 @@ namespace ifxtest {
 // Sets (or unsets, with std::nullopt) one environment variable and puts the old value
 // back at the end of the scope.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(std::string name, const std::optional<std::string>& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string m_name;
     std::optional<std::string> m_previous;
 };

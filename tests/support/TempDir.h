@@ -6,7 +6,7 @@ namespace ifxtest {
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     // Writes content to name inside the directory and returns the full path.
     std::string write(const std::string& name, const std::string& content) const;
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -1,12 +1,12 @@
 #include <JxLib/EvEvent.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -60,8 +60,8 @@ void writeLogLine(const EvEvent* event, const char* tag, const char* format, va_
     char line[kLineCapacity];
     size_t used = clampWritten(
         std::snprintf(line, sizeof line, "%04lld-%02u-%02u %02u:%02u:%02u.%06ld %d %ld [%s] ",
-                      civil.year, civil.month, civil.day, civil.hour, civil.minute,
-                      civil.second, now.tv_nsec / 1000, static_cast<int>(::getpid()),
+                      civil.year, civil.month, civil.day, civil.hour, civil.minute, civil.second,
+                      now.tv_nsec / 1000, static_cast<int>(::getpid()),
                       static_cast<long>(::syscall(SYS_gettid)), tag != nullptr ? tag : ""),
         sizeof line);
     used += clampWritten(std::vsnprintf(line + used, sizeof line - used, format, args),
@@ -83,8 +83,7 @@ void EvDebug::Debug(const EvEvent* event, const char* tag, const char* format, .
     va_end(args);
 }
 
-void EvDebug::DebugLvl(const EvEvent* event, const char* tag, int level, const char* format,
-                       ...) {
+void EvDebug::DebugLvl(const EvEvent* event, const char* tag, int level, const char* format, ...) {
     if (event == nullptr || format == nullptr || event->Level() < level) {
         return;
     }

@@ -86,8 +86,8 @@ int JXPlatformInfo::getString(const char* section, const char* name, char* out, 
     const int needed = static_cast<int>(value.size()) + 1;
     if (*size < needed) {
         *size = needed;
-        m_lastError = std::string("value of ") + name + " needs " + std::to_string(needed) +
-                      " bytes";
+        m_lastError =
+            std::string("value of ") + name + " needs " + std::to_string(needed) + " bytes";
         return 0;
     }
     std::memcpy(out, value.c_str(), value.size() + 1);

@@ -1,12 +1,12 @@
 #include <JxLib/JxProcess.h>
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include "JxExitStatus.h"
 
@@ -104,7 +104,9 @@ bool JxProcess::Fork(void (*callback)(void*), void* argument, std::string* error
     return true;
 }
 
-int JxProcess::GetChildPid() const { return m_child; }
+int JxProcess::GetChildPid() const {
+    return m_child;
+}
 
 bool JxProcess::WaitForProcessToEnd(int* status, std::string* error, int timeout) {
     if (status == nullptr) {

@@ -1,11 +1,11 @@
 #include <JxLib/JxProcess.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "JxExitStatus.h"
 

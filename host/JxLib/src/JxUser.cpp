@@ -8,8 +8,8 @@ struct passwd* JX_getpwnam(const char* name, JxPasswdScratch* scratch) {
         return nullptr;
     }
     struct passwd* found = nullptr;
-    int result = ::getpwnam_r(name, &scratch->record, scratch->strings, sizeof scratch->strings,
-                              &found);
+    int result =
+        ::getpwnam_r(name, &scratch->record, scratch->strings, sizeof scratch->strings, &found);
     if (result != 0) {
         errno = result;
         return nullptr;

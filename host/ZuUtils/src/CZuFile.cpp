@@ -1,10 +1,10 @@
 #include <ZuUtils/CZuFile.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -20,7 +20,7 @@ CZuError errorFor(int error, const char* what, const char* path) {
 
 // Closes the descriptor on every way out of ReadWholeFile.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
     ~FileDescriptor() {
         if (m_fd >= 0) {
@@ -31,7 +31,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
 };
 

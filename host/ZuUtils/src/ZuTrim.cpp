@@ -3,7 +3,9 @@
 #include <cctype>
 
 namespace {
-bool isSpaceByte(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isSpaceByte(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 }  // namespace
 
 void trim_both(std::string& str) {

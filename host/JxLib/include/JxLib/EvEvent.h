@@ -11,7 +11,7 @@
 // Writing a line takes no lock and allocates nothing, so an EvEvent inherited by a child
 // forked from a multi-threaded process can still be written through before exec.
 class JXLIB_API EvEvent {
-public:
+  public:
     EvEvent();
     ~EvEvent();
     EvEvent(const EvEvent&) = delete;
@@ -22,7 +22,7 @@ public:
     // Writes one finished line with a single write(2).
     void WriteLine(const char* line, size_t length) const;
 
-private:
+  private:
     bool keptDescriptorIsOurs() const;
 
     enum { kPathCapacity = 4096 };
@@ -39,12 +39,12 @@ private:
 //   YYYY-MM-DD HH:MM:SS.uuuuuu <pid> <tid> [<tag>] <message>
 // with the time in UTC; lines longer than 4 KiB are cut.
 class JXLIB_API EvDebug {
-public:
+  public:
     // Always writes.
     static void Debug(const EvEvent* event, const char* tag, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
 
     // Writes when the event's level is level or more.
-    static void DebugLvl(const EvEvent* event, const char* tag, int level, const char* format,
-                         ...) __attribute__((format(printf, 4, 5)));
+    static void DebugLvl(const EvEvent* event, const char* tag, int level, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
 };

@@ -9,7 +9,7 @@
 // "<name> <value>" with the value verbatim to the end of the line. The file is read at
 // every call.
 class JXLIB_API JXPlatformInfo {
-public:
+  public:
     // Non-zero when the item exists and the value with its NUL fits in *size bytes; it is
     // then copied into out. 0 otherwise with out untouched; when the value is too long,
     // *size is set to the capacity it needs. LastError() tells why a lookup failed.
@@ -17,17 +17,17 @@ public:
 
     const std::string& LastError() const { return m_lastError; }
 
-private:
+  private:
     std::string m_lastError;
 };
 
 class JXLIB_API JXPI_Base {
-public:
+  public:
     // The registry value dTEMPDIR of the section Host without trailing "/" (a lone "/"
     // stays), or null when it is missing or empty. Valid while this object lives.
     const char* getOrreryTempDirectory();
 
-private:
+  private:
     std::string m_tempDirectory;
 };
 

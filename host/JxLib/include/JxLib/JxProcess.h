@@ -1,15 +1,15 @@
 #pragma once
 
+#include <sys/types.h>
 #include <atomic>
 #include <string>
-#include <sys/types.h>
 
 #include <JxLib/JxExport.h>
 
 // Starts one child process and waits for it. Exit status convention used throughout: the
 // child's exit code when it exited, 128 plus the signal number when a signal ended it.
 class JxProcess {
-public:
+  public:
     JXLIB_API JxProcess();
     // Reaps the child if it has already ended, so that a forgotten wait leaves no zombie;
     // a running child is left alone.
@@ -45,7 +45,7 @@ public:
     JXLIB_API static int system(const char* command, std::string* output, std::string* error,
                                 int reserved, bool option);
 
-private:
+  private:
     pid_t m_child;
     // A second waiter (another thread) must learn that the child is gone.
     std::atomic<bool> m_reaped;

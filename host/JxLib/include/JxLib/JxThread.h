@@ -6,7 +6,7 @@
 
 // One POSIX thread, joinable by its owner.
 class JXLIB_API JxThread {
-public:
+  public:
     JxThread();
     // Joins the thread if nobody did: a thread must never outlive the data it was given.
     virtual ~JxThread();
@@ -23,7 +23,7 @@ public:
 
     bool joinable() const { return m_joinable; }
 
-private:
+  private:
     pthread_t m_thread;
     bool m_started;
     bool m_joinable;

@@ -8,7 +8,7 @@
 // Outcome of a ZuUtils operation: a 32-bit code (0 on success, a negated errno value on
 // failure) and a text that says what failed, for log lines.
 class ZUUTILS_API CZuError {
-public:
+  public:
     CZuError();
     CZuError(int32_t code, std::string text);
 
@@ -20,7 +20,7 @@ public:
     // Never null; "no error" for a success.
     const char* AsString() const { return m_text.c_str(); }
 
-private:
+  private:
     int32_t m_code;
     std::string m_text;
 };

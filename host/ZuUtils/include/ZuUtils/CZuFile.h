@@ -6,7 +6,7 @@
 #include <ZuUtils/ZuExport.h>
 
 class ZUUTILS_API CZuFile {
-public:
+  public:
     // Replaces content with every byte of the file. On failure content is left empty and
     // the error's code is the negated errno (-EINVAL for a null path); a directory fails
     // with -EISDIR.

@@ -6,7 +6,7 @@
 #include <ZuUtils/ZuExport.h>
 
 class FXString {
-public:
+  public:
     // Split option: leave out empty pieces, so that a run of separators separates once.
     static constexpr unsigned int kSkipEmpty = 1;
 
@@ -24,8 +24,7 @@ public:
 
     // First occurrence of substr in str, or null. ignoreCase false compares bytes exactly.
     // Null arguments give null.
-    ZUUTILS_API static const char* FindString(const char* str, const char* substr,
-                                              bool ignoreCase);
+    ZUUTILS_API static const char* FindString(const char* str, const char* substr, bool ignoreCase);
 
     // These two are inline in the interface: their bodies are compiled into the library
     // that uses them, not into ZuUtils.
