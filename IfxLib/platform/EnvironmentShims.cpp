@@ -1,6 +1,7 @@
 #include <IfxLib/IfxLib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,22 +38,19 @@ int SETENVIRONMENTVARIABLE(const char* name, const char* value) {
         errno = EINVAL;
         return 0;
     }
-    const size_t nameLength = std::strlen(name);
-    const size_t valueLength = std::strlen(value);
-    char* composed = static_cast<char*>(std::malloc(nameLength + valueLength + 2));
+    const size_t composedSize = std::strlen(name) + std::strlen(value) + 2;
+    char* composed = static_cast<char*>(std::malloc(composedSize));
     if (composed == nullptr) {
         return 0;
     }
-    std::memcpy(composed, name, nameLength);
-    composed[nameLength] = '=';
-    std::memcpy(composed + nameLength + 1, value, valueLength + 1);
+    std::snprintf(composed, composedSize, "%s=%s", name, value);
 
     int result = 0;
     // putenv keeps the very string it is given, so it gets a copy of its own that is
     // never freed.
     char* entry = ::strdup(composed);
     if (entry != nullptr) {
-        result = ::putenv(entry) == 0 ? 1 : 0;
+        result = ::putenv(entry) == 0 ? 1 : 0;  // NOLINT(clang-analyzer-unix.Malloc): kept
     }
     const int saved = errno;
     std::free(composed);

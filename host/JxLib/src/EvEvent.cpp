@@ -48,10 +48,11 @@ void writeFully(int fd, const char* data, size_t length) {
 
 EvEvent::EvEvent() : m_path(), m_level(levelFromEnvironment()), m_fd(-1), m_device(0), m_inode(0) {
     const char* path = std::getenv("JX_LOG_FILE");
-    if (path == nullptr || *path == '\0' || std::strlen(path) >= sizeof m_path) {
+    const size_t length = path != nullptr ? std::strlen(path) : 0;
+    if (length == 0 || length >= sizeof m_path) {
         return;
     }
-    std::strcpy(m_path, path);
+    std::memcpy(m_path, path, length + 1);
     int saved = errno;
     m_fd = openLogFile(m_path);
     struct stat info {};
