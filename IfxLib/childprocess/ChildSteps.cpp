@@ -2,23 +2,23 @@
 
 #include <IfxLib/IfxLib.h>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace ifxlib {
 
 namespace {
 
 // The trace lines of the two launches differ only in whether a level gates them.
-#define IFX_CHILD_TRACE(log, ...)                                               \
-    do {                                                                        \
-        if ((log).traceLevel == 0) {                                            \
-            EvDebug::Debug((log).event, (log).tag, __VA_ARGS__);                \
-        } else {                                                                \
+#define IFX_CHILD_TRACE(log, ...)                                                     \
+    do {                                                                              \
+        if ((log).traceLevel == 0) {                                                  \
+            EvDebug::Debug((log).event, (log).tag, __VA_ARGS__);                      \
+        } else {                                                                      \
             EvDebug::DebugLvl((log).event, (log).tag, (log).traceLevel, __VA_ARGS__); \
-        }                                                                       \
+        }                                                                             \
     } while (0)
 
 int dup2RetryingEintr(int from, int to) {
@@ -46,7 +46,9 @@ void closeDescriptorsOneByOne(int firstToKeepAbove) {
 
 }  // namespace
 
-void EndChild(int exitCode) { ::_exit(exitCode); }
+void EndChild(int exitCode) {
+    ::_exit(exitCode);
+}
 
 struct passwd* LookUpUserOrExit(const ChildLog& log, const char* user, JxPasswdScratch* scratch) {
     struct passwd* record = JX_getpwnam(user, scratch);
@@ -84,8 +86,7 @@ void ApplyEnvironmentOrExit(const ChildLog& log, char** envName, char** envValue
         return;
     }
     for (int i = 0; envName[i] != nullptr && envValue[i] != nullptr; ++i) {
-        IFX_CHILD_TRACE(log, "Child SETENVIRONMENTVARIABLE(%d): %s=%s", i, envName[i],
-                        envValue[i]);
+        IFX_CHILD_TRACE(log, "Child SETENVIRONMENTVARIABLE(%d): %s=%s", i, envName[i], envValue[i]);
         if (SETENVIRONMENTVARIABLE(envName[i], envValue[i]) == 0) {
             const int error = GETLASTERROR();
             EvDebug::Debug(log.event, log.tag,

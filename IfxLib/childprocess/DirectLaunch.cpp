@@ -2,9 +2,9 @@
 
 #include <IfxLib/IfxLib.h>
 
-#include <cerrno>
 #include <grp.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <IfxLib/platform/HostServices.h>
 

@@ -121,8 +121,8 @@ void IfxChildProcess::GetPostForkParam(IfxChildParam* block, char* path, char** 
                                        int* phpipepw, int* phpipecw, EvEvent* event) {
     static const char kTag[] = "IfxChildProcess::GetPostForkParam";
     if (hasEnvironmentPairs(block->envName, block->envValue)) {
-        for (size_t i = 0; i < kEnvironmentSlots && block->envName[i] != nullptr &&
-                            block->envValue[i] != nullptr;
+        for (size_t i = 0;
+             i < kEnvironmentSlots && block->envName[i] != nullptr && block->envValue[i] != nullptr;
              ++i) {
             envName[i] = block->envName[i];
             envValue[i] = block->envValue[i];

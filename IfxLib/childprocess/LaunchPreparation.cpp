@@ -3,10 +3,10 @@
 
 #include <IfxLib/IfxLib.h>
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 
 #include <IfxLib/platform/HostServices.h>
 
@@ -22,7 +22,9 @@ int openDevNull() {
 
 // Like dup(2), but close-on-exec, so that a concurrent fork elsewhere in the process
 // cannot carry the copy into another program while we still hold it.
-int duplicateLowest(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+int duplicateLowest(int fd) {
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
 
 // A copy that filled a free standard number must survive exec like the real thing.
 int keepOrRelease(int fd) {

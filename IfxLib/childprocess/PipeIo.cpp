@@ -2,9 +2,9 @@
 
 #include <IfxLib/IfxLib.h>
 
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 #include <IfxLib/platform/HostServices.h>
 

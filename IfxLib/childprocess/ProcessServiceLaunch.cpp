@@ -3,11 +3,11 @@
 
 #include <IfxLib/IfxLib.h>
 
+#include <grp.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
-#include <grp.h>
 #include <new>
-#include <unistd.h>
 
 #include <IfxLib/platform/HostServices.h>
 
@@ -68,8 +68,7 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
     if (const int error = ifxlib::CheckFitsParamBlock(path, argv, ifxUser, envName, envValue);
         error != 0) {
         m_lasterror = error;
-        EvDebug::Debug(m_pevent, kTag, "launch does not fit the parameter block: errno=%d",
-                       error);
+        EvDebug::Debug(m_pevent, kTag, "launch does not fit the parameter block: errno=%d", error);
         return -1;
     }
     if (PrepareLaunch(kTag, "Failed to redirect  to /dev/null: errno=%d") != 0) {
@@ -86,8 +85,7 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
         EvDebug::Debug(m_pevent, kTag, "new IfxChildParam failed");
         return -1;
     }
-    SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw,
-                     m_phpipecw);
+    SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw, m_phpipecw);
 
     char errorText[kErrorTextSize] = {};
     if (!m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize)) {
@@ -114,8 +112,8 @@ void IfxChildProcess::PostFork(void* argument) {
     const ifxlib::ChildLog log{event, kChildTag, 0};
     EvDebug::Debug(event, kChildTag, "Entering function");
 
-    GetPostForkParam(static_cast<IfxChildParam*>(argument), path, argv, envName, envValue,
-                     ifxUser, phpipepw, phpipecw, event);
+    GetPostForkParam(static_cast<IfxChildParam*>(argument), path, argv, envName, envValue, ifxUser,
+                     phpipepw, phpipecw, event);
     ::close(phpipepw[1]);
     ::close(phpipecw[0]);
     SwitchUserOrExit(log, ifxUser);
