@@ -136,4 +136,49 @@ TEST_F(WaitForChild, ASecondBeginWaitIsRefused) {
     EXPECT_TRUE(m_child.m_bwaitdone);
 }
 
+// The caller polls ReadBuf while the wait thread runs, as agent code does; the end of the
+// output counts as final only once the thread has seen the child end.
+TEST(WaitForChildConcurrently, ReadBufPollsWhileTheWaitThreadRuns) {
+    ifxtest::LogFile log;
+    EvEvent event;
+    IfxChildProcess child;
+    ifxtest::LaunchArgs args;
+    args.event = &event;
+    args.nonBlocking = true;
+    ASSERT_EQ(ifxtest::LaunchChild(child, Launch::ProcessService, args), 0);
+    ASSERT_EQ(child.BeginWait(), 0);
+    EXPECT_EQ(ifxtest::Ask(child, "echo while waiting"), "while waiting");
+    std::string command = "exit 0";
+    ASSERT_EQ(child.WriteBuf(command.data()), 0);
+    ifxtest::WaitForOutputEnd(child);
+    char buffer[16];
+    EXPECT_EQ(child.ReadBuf(buffer, sizeof buffer), -1);
+    EXPECT_TRUE(child.m_lasterror == EAGAIN || child.m_lasterror == EPIPE) << child.m_lasterror;
+    ASSERT_EQ(child.m_pthread->join(), 0);
+    EXPECT_EQ(child.ReadBuf(buffer, sizeof buffer), -1);
+    EXPECT_EQ(child.m_lasterror, EPIPE);
+    EXPECT_TRUE(child.m_beof);
+    EXPECT_TRUE(child.m_bwaitdone);
+    child.Finalize();
+}
+
+// The agent launches while other children are being waited for: both launches fork in
+// a process with another thread running.
+TEST(WaitForChildConcurrently, LaunchesWhileAnotherWaitThreadRuns) {
+    IfxChildProcess waited;
+    ASSERT_EQ(ifxtest::LaunchChild(waited, Launch::ProcessService, {}), 0);
+    ASSERT_EQ(waited.BeginWait(), 0);
+    for (Launch how : {Launch::Direct, Launch::ProcessService}) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, {}), 0);
+        EXPECT_EQ(ifxtest::Ask(child, "echo beside"), "beside");
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+    }
+    waited.Finalize();
+    ASSERT_EQ(waited.m_pthread->join(), 0);
+    EXPECT_TRUE(waited.m_bwaitdone);
+}
+
 }  // namespace
