@@ -7,10 +7,6 @@
 #include <unistd.h>
 #include <cerrno>
 
-namespace ifxlib {
-
-namespace {
-
 // The trace lines of the two launches differ only in whether a level gates them.
 #define IFX_CHILD_TRACE(log, ...)                                                     \
     do {                                                                              \
@@ -20,6 +16,10 @@ namespace {
             EvDebug::DebugLvl((log).event, (log).tag, (log).traceLevel, __VA_ARGS__); \
         }                                                                             \
     } while (0)
+
+namespace ifxlib {
+
+namespace {
 
 int dup2RetryingEintr(int from, int to) {
     int result;
@@ -132,3 +132,5 @@ void ExecFailed(const ChildLog& log, int error) {
 }
 
 }  // namespace ifxlib
+
+#undef IFX_CHILD_TRACE

@@ -43,7 +43,9 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     m_bnonblocking = nonBlocking;
     m_boption3 = option3;
     if (m_pevent == nullptr) {
-        m_pownedevent = new EvEvent();
+        if (m_pownedevent == nullptr) {
+            m_pownedevent = new EvEvent();
+        }
         m_pevent = m_pownedevent;
     }
     EvDebug::Debug(m_pevent, kTag, "enter");

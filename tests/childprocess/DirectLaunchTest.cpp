@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
@@ -205,6 +206,27 @@ TEST(ChildLaunch, FailingChildStepsEndWithTheirExitCode) {
         char buffer[64];
         EXPECT_EQ(child.ReadBuf(buffer, sizeof buffer), -1) << "no output: " << buffer;
         EXPECT_EQ(child.m_lasterror, EPIPE);
+        child.Finalize();
+    }
+}
+
+// A child that cannot exec must not flush the stdio buffers it copied from us: the
+// parent's pending output would be written twice.
+TEST(ChildLaunch, AFailingChildLeavesOurStdioBuffersAlone) {
+    ifxtest::TempDir dir;
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        const std::string path = dir.file(std::string("pending-") + ifxtest::LaunchName(how));
+        FILE* pending = std::fopen(path.c_str(), "we");
+        ASSERT_NE(pending, nullptr);
+        std::fputs("written once\n", pending);  // stays in the buffer until fclose
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.path = dir.file("missing");
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 79);
+        std::fclose(pending);
+        EXPECT_EQ(ifxtest::readFile(path), "written once\n");
         child.Finalize();
     }
 }

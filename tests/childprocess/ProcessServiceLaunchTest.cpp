@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,6 +184,42 @@ TEST(ProcessServiceLaunch, FailedForkKeepsTheProcessObjectAndThePipesUntilFinali
     ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
     ASSERT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), 0) << "the step that failed is numbered in LaunchWithForkFailing";
+}
+
+// Run in a process of its own as a user other than root: no initgroups, and the
+// switch to root fails at setgid. Returns the child's status.
+int LaunchAsRootFromAnotherUser() {
+    if (::getuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+        return -10;
+    }
+    EvEvent event;
+    IfxChildProcess child;
+    std::string path = ifxtest::ChildHelperPath();
+    std::string user = "root";
+    if (child.InitializeLinux(path.data(), nullptr, user.data(), nullptr, nullptr, &event, false,
+                              false, false, nullptr) != 0) {
+        return -11;
+    }
+    const int status = child.Wait(0);
+    child.Finalize();
+    return status;
+}
+
+TEST(ProcessServiceLaunch, WithoutRootTheChildSkipsInitgroupsAndFailsToBecomeRoot) {
+    ifxtest::LogFile log;
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::_exit(LaunchAsRootFromAnotherUser() & 0xff);
+    }
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 81);
+    EXPECT_TRUE(log.has(kChildTag, "Child change user=root, gid=0, uid=0"));
+    EXPECT_TRUE(log.has(kChildTag, "Child setgid failed, errno 1")) << log.text();
+    EXPECT_FALSE(log.hasContaining(kChildTag, "initgroups"));
 }
 
 }  // namespace
