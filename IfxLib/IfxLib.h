@@ -36,6 +36,11 @@ struct IfxChildParam {
 // Calling order: construct; launch once (Initialize or InitializeLinux); WriteBuf and
 // ReadBuf while the child runs; BeginWait or Wait; Finalize; destroy. The public data
 // members are the object's report to the caller and may be read after every call.
+//
+// Ownership: the object owns the parent's pipe ends it creates (closed by Finalize, never
+// by the destructor), the JxProcess and JxThread it creates, and the EvEvent that
+// Initialize creates for a caller that gave none. A caller's EvEvent must outlive the
+// object; the destructor waits for the wait thread before it releases anything.
 class IFXLIB_API IfxChildProcess {
 public:
     IfxChildProcess();
@@ -43,20 +48,37 @@ public:
     IfxChildProcess(const IfxChildProcess&) = delete;
     IfxChildProcess& operator=(const IfxChildProcess&) = delete;
 
+    // Forks and executes path directly. 0 in the parent once the child exists; -1 with
+    // m_lasterror set when a step up to the fork failed. The child is never reaped here:
+    // Wait and BeginWait cannot report its status (waitpid(m_childpid) can). A child that
+    // fails before exec ends with 81 (user), 83 (environment), 77 (streams) or 79 (exec).
     int Initialize(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                    EvEvent* event, bool option1, bool nonBlocking, bool option3, void* reserved);
+    // Launches through the process service, which Wait and BeginWait then use. path and
+    // ifxUser are required and the child always switches to ifxUser. -1 before any fork
+    // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
+    // m_lasterror) or a step failed; 0 once the child runs.
     int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
                         char** envValue, EvEvent* event, bool option1, bool nonBlocking,
                         bool option3, void* reserved);
 
+    // Sends text and its NUL. 0, or -1 with the errno value (or -2 for a short write) in
+    // m_lasterror; a failed write finalizes the object.
     int WriteBuf(char* text);
+    // Reads what is there, up to size bytes, into the zero-filled buffer. 0 when data
+    // arrived; -1 with m_lasterror 32 at the end of the output, 11 when a non-blocking read
+    // finds nothing (or the end before the wait thread has finished), else the errno value.
     int ReadBuf(char* buffer, long size);
 
+    // Starts the wait thread. 0, or -1 with the thread-creation error in m_lasterror.
     int BeginWait();
     static void* WaitThreadFunction(void* object);
     void WaitThread();
+    // Blocks until the child ends; timeout is not consulted. 0, the child's non-zero
+    // status (exit code, or 128 + signal), or -1 when there is no status to report.
     int Wait(unsigned long timeout);
 
+    // Closes the pipe ends the object still holds. Always 0; safe to call again.
     int Finalize();
 
     void SetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
@@ -81,6 +103,23 @@ public:
     bool m_beof;
     bool m_boption3;
     std::atomic<int64_t> m_exitcode;
+
+private:
+    // Descriptors 0-2, SIGPIPE, both pipes and the non-blocking flag, shared by the two
+    // launches. 0, or -1 with m_lasterror set and the failure logged under tag.
+    int PrepareLaunch(const char* tag, const char* redirectFailedFormat);
+    // After the fork the parent keeps only its own two ends.
+    void CloseChildEnds();
+    void CloseIfOwned(int descriptor, bool& owned);
+    [[noreturn]] void RunDirectChild(char* path, char** argv, char* ifxUser, char** envName,
+                                     char** envValue);
+
+    // Which pipe ends this object still has to close. The descriptor members keep their
+    // numbers after a close, so the numbers alone cannot say whether they are ours.
+    bool m_bownpipepw[2];
+    bool m_bownpipecw[2];
+    // The event Initialize made for a caller that gave none; released by the destructor.
+    EvEvent* m_pownedevent;
 };
 
 // ---------------------------------------------------------------------------------------

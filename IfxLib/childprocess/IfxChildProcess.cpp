@@ -1,0 +1,48 @@
+#include <IfxLib/IfxLib.h>
+
+#include <IfxLib/platform/HostServices.h>
+
+IfxChildProcess::IfxChildProcess()
+    : m_pprocess(nullptr),
+      m_lasterror(0),
+      m_childpid(0),
+      m_phpipepw{0, 0},
+      m_phpipecw{0, 0},
+      m_pevent(nullptr),
+      m_boption1(false),
+      m_bwaitstarted(false),
+      m_bwaitdone(false),
+      m_bwaitfailed(false),
+      m_pthread(nullptr),
+      m_bnonblocking(false),
+      m_beof(false),
+      m_boption3(false),
+      m_exitcode(0),
+      m_bownpipepw{false, false},
+      m_bownpipecw{false, false},
+      m_pownedevent(nullptr) {}
+
+IfxChildProcess::~IfxChildProcess() {
+    if (m_pevent != nullptr) {
+        EvDebug::Debug(m_pevent, "IfxChildProcess::~IfxChildProcess", "enter");
+    }
+    if (m_pthread != nullptr) {
+        // The wait thread works on this object up to its last log line.
+        m_pthread->join();
+        delete m_pthread;
+        m_pthread = nullptr;
+    }
+    delete m_pprocess;
+    m_pprocess = nullptr;
+    delete m_pownedevent;
+}
+
+int IfxChildProcess::Finalize() {
+    m_lasterror = 0;
+    EvDebug::Debug(m_pevent, "IfxChildProcess::Finalize", "start");
+    CloseIfOwned(m_phpipepw[1], m_bownpipepw[1]);
+    CloseIfOwned(m_phpipecw[0], m_bownpipecw[0]);
+    // Ends that a failed launch left behind were never handed to a child.
+    CloseChildEnds();
+    return 0;
+}

@@ -1,0 +1,142 @@
+// IfxChildParam: the launch parameters that cross the fork in the block's own memory,
+// which the child sees at the same address as the parent.
+
+#include "LaunchParams.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <IfxLib/platform/HostServices.h>
+
+namespace {
+
+constexpr size_t kTextCapacity = sizeof(IfxChildParam::path);
+constexpr size_t kArgumentSlots = sizeof(IfxChildParam::argv) / sizeof(char*);
+constexpr size_t kEnvironmentSlots = sizeof(IfxChildParam::envName) / sizeof(char*);
+
+char* copyString(const char* text) {
+    const size_t length = std::strlen(text);
+    char* copy = new char[length + 1];
+    std::memcpy(copy, text, length + 1);
+    return copy;
+}
+
+bool hasEnvironmentPairs(char* const* envName, char* const* envValue) {
+    return envName != nullptr && envValue != nullptr && envName[0] != nullptr &&
+           envValue[0] != nullptr;
+}
+
+size_t countArguments(char* const* argv) {
+    size_t count = 0;
+    while (argv != nullptr && argv[count] != nullptr) {
+        ++count;
+    }
+    return count;
+}
+
+// Pairs end where the shorter list ends.
+size_t countPairs(char* const* envName, char* const* envValue) {
+    if (!hasEnvironmentPairs(envName, envValue)) {
+        return 0;
+    }
+    size_t count = 0;
+    while (envName[count] != nullptr && envValue[count] != nullptr) {
+        ++count;
+    }
+    return count;
+}
+
+void deleteEach(char** slots, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        delete[] slots[i];
+        slots[i] = nullptr;
+    }
+}
+
+}  // namespace
+
+namespace ifxlib {
+
+int CheckFitsParamBlock(const char* path, char** argv, const char* ifxUser, char** envName,
+                        char** envValue) {
+    if (path == nullptr || ifxUser == nullptr) {
+        return EINVAL;
+    }
+    if (std::strlen(path) >= kTextCapacity || std::strlen(ifxUser) >= kTextCapacity) {
+        return ENAMETOOLONG;
+    }
+    // Each list needs a null slot after its last entry.
+    if (countArguments(argv) >= kArgumentSlots ||
+        countPairs(envName, envValue) >= kEnvironmentSlots) {
+        return E2BIG;
+    }
+    return 0;
+}
+
+void ReleaseParamCopies(IfxChildParam* block) {
+    deleteEach(block->argv, kArgumentSlots);
+    deleteEach(block->envName, kEnvironmentSlots);
+    deleteEach(block->envValue, kEnvironmentSlots);
+}
+
+}  // namespace ifxlib
+
+void IfxChildProcess::SetPostForkParam(IfxChildParam* block, char* path, char** argv,
+                                       char** envName, char** envValue, char* ifxUser,
+                                       int* phpipepw, int* phpipecw) {
+    static const char kTag[] = "IfxChildProcess::SetPostForkParam";
+    std::memset(block, 0, sizeof *block);
+
+    std::strncpy(block->path, path, kTextCapacity - 1);
+    EvDebug::Debug(m_pevent, kTag, "Parent path = %s", block->path);
+
+    const size_t arguments = countArguments(argv);
+    for (size_t i = 0; i < arguments && i < kArgumentSlots - 1; ++i) {
+        block->argv[i] = copyString(argv[i]);
+    }
+
+    const size_t pairs = countPairs(envName, envValue);
+    for (size_t i = 0; i < pairs && i < kEnvironmentSlots - 1; ++i) {
+        block->envName[i] = copyString(envName[i]);
+        block->envValue[i] = copyString(envValue[i]);
+    }
+    if (hasEnvironmentPairs(block->envName, block->envValue)) {
+        for (size_t i = 0; i < kEnvironmentSlots && block->envName[i] != nullptr; ++i) {
+            EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent env[%s]=%s", block->envName[i],
+                              block->envValue[i]);
+        }
+    }
+
+    std::strncpy(block->ifxUser, ifxUser, kTextCapacity - 1);
+    EvDebug::Debug(m_pevent, kTag, "Parent ifxUser = %s", block->ifxUser);
+
+    block->phpipepw[0] = phpipepw[0];
+    block->phpipepw[1] = phpipepw[1];
+    block->phpipecw[0] = phpipecw[0];
+    block->phpipecw[1] = phpipecw[1];
+}
+
+void IfxChildProcess::GetPostForkParam(IfxChildParam* block, char* path, char** argv,
+                                       char** envName, char** envValue, char* ifxUser,
+                                       int* phpipepw, int* phpipecw, EvEvent* event) {
+    static const char kTag[] = "IfxChildProcess::GetPostForkParam";
+    if (hasEnvironmentPairs(block->envName, block->envValue)) {
+        for (size_t i = 0;
+             i < kEnvironmentSlots && block->envName[i] != nullptr && block->envValue[i] != nullptr;
+             ++i) {
+            envName[i] = block->envName[i];
+            envValue[i] = block->envValue[i];
+            EvDebug::Debug(event, kTag, "Child env[%s]=%s", envName[i], envValue[i]);
+        }
+    }
+    std::memcpy(path, block->path, kTextCapacity);
+    EvDebug::Debug(event, kTag, "Child path = %s", block->path);
+    for (size_t i = 0; i < kArgumentSlots && block->argv[i] != nullptr; ++i) {
+        argv[i] = block->argv[i];
+    }
+    std::memcpy(ifxUser, block->ifxUser, kTextCapacity);
+    phpipepw[0] = block->phpipepw[0];
+    phpipepw[1] = block->phpipepw[1];
+    phpipecw[0] = block->phpipecw[0];
+    phpipecw[1] = block->phpipecw[1];
+}

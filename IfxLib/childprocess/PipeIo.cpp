@@ -1,0 +1,100 @@
+// WriteBuf and ReadBuf: the parent's side of the two pipes.
+
+#include <IfxLib/IfxLib.h>
+
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include <IfxLib/platform/HostServices.h>
+
+namespace {
+
+constexpr int kShortWrite = -2;
+constexpr int kNoDataYet = EAGAIN;
+constexpr int kOutputEnded = EPIPE;
+
+// A descriptor this object no longer holds may by now carry someone else's file, so it
+// is never touched again; the call fails as on a closed descriptor.
+ssize_t writeOnce(bool held, int fd, const char* data, size_t length) {
+    if (!held) {
+        errno = EBADF;
+        return -1;
+    }
+    ssize_t written;
+    do {
+        written = ::write(fd, data, length);
+    } while (written < 0 && errno == EINTR);
+    return written;
+}
+
+ssize_t readOnce(bool held, int fd, char* buffer, size_t size) {
+    if (!held) {
+        errno = EBADF;
+        return -1;
+    }
+    ssize_t received;
+    do {
+        received = ::read(fd, buffer, size);
+    } while (received < 0 && errno == EINTR);
+    return received;
+}
+
+}  // namespace
+
+int IfxChildProcess::WriteBuf(char* text) {
+    static const char kTag[] = "IfxChildProcess::WriteBuf";
+    m_lasterror = 0;
+    if (text == nullptr || text[0] == '\0') {
+        return 0;
+    }
+    const size_t length = std::strlen(text) + 1;  // the child splits commands at the NUL
+    const ssize_t written = writeOnce(m_bownpipepw[1], m_phpipepw[1], text, length);
+    if (written != static_cast<ssize_t>(length)) {
+        const int error = written < 0 ? errno : kShortWrite;
+        m_lasterror = error;
+        EvDebug::Debug(m_pevent, kTag, "write failed: errno=%d", error);
+        Finalize();
+        // Finalize starts by clearing it; the caller still needs the write's reason.
+        m_lasterror = error;
+        return -1;
+    }
+    EvDebug::DebugLvl(m_pevent, kTag, 2, "write %d bytes", static_cast<int>(written));
+    return 0;
+}
+
+int IfxChildProcess::ReadBuf(char* buffer, long size) {
+    static const char kTag[] = "IfxChildProcess::ReadBuf";
+    m_lasterror = 0;
+    ssize_t received;
+    if (buffer == nullptr || size < 0) {
+        errno = EINVAL;
+        received = -1;
+    } else {
+        std::memset(buffer, 0, static_cast<size_t>(size));
+        received = readOnce(m_bownpipecw[0], m_phpipecw[0], buffer, static_cast<size_t>(size));
+    }
+    if (received < 0) {
+        m_lasterror = errno;
+        EvDebug::DebugLvl(m_pevent, kTag, 12, "read failed: errno=%d",
+                          static_cast<int>(m_lasterror));
+        return -1;
+    }
+    if (received == 0) {
+        // In non-blocking mode the end of the output is final only once the wait thread
+        // has seen the child end; until then the caller keeps polling.
+        if (m_bnonblocking && !m_bwaitdone && !m_bwaitfailed) {
+            m_lasterror = kNoDataYet;
+            return -1;
+        }
+        if (m_bnonblocking) {
+            m_beof = true;
+        }
+        m_lasterror = kOutputEnded;
+        return -1;
+    }
+    // Bounded by the count: a full buffer carries no terminating NUL.
+    EvDebug::DebugLvl(m_pevent, kTag, 2, "Received(%d bytes):%.*s", static_cast<int>(received),
+                      static_cast<int>(received), buffer);
+    return 0;
+}

@@ -1,0 +1,126 @@
+// InitializeLinux: the host process service forks and runs PostFork in the child, which
+// receives its parameters through an IfxChildParam block.
+
+#include <IfxLib/IfxLib.h>
+
+#include <grp.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <IfxLib/platform/HostServices.h>
+
+#include "ChildSteps.h"
+#include "LaunchParams.h"
+
+namespace {
+
+const char kTag[] = "IfxChildProcess::InitializeLinux";
+const char kChildTag[] = " IfxChildProcess::PostFork";
+constexpr int kErrorTextSize = 120;
+
+// The block and the string copies it points to, released together once the fork call
+// has returned: the child works on its own copy of both.
+struct ParamBlockOwner {
+    IfxChildParam* block = nullptr;
+    ~ParamBlockOwner() {
+        if (block != nullptr) {
+            ifxlib::ReleaseParamCopies(block);
+            delete block;
+        }
+    }
+};
+
+void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const char* user, gid_t group) {
+    if (::getuid() != 0) {
+        return;  // only root may set supplementary groups; the list stays as it is
+    }
+    if (::initgroups(user, group) == 0) {
+        return;
+    }
+    const int error = GETLASTERROR();
+    if (error != EPERM) {
+        ifxlib::InitgroupsFailed(log, error);
+    }
+    EvDebug::Debug(log.event, log.tag, "initgroups() failed, errno=%d", error);
+    EvDebug::Debug(log.event, log.tag, "ignoring EPERM error from initgroups");
+}
+
+void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* user) {
+    JxPasswdScratch scratch;
+    const struct passwd* record = ifxlib::LookUpUserOrExit(log, user, &scratch);
+    ifxlib::LogUserChange(log, user, record);
+    InitializeGroupsOrExit(log, user, record->pw_gid);
+    ifxlib::SetGroupAndUserOrExit(log, record);
+}
+
+}  // namespace
+
+int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
+                                     char** envValue, EvEvent* event, bool option1,
+                                     bool nonBlocking, bool option3, void* /*reserved*/) {
+    m_pevent = event;
+    m_boption1 = option1;
+    m_bnonblocking = nonBlocking;
+    m_boption3 = option3;
+
+    if (const int error = ifxlib::CheckFitsParamBlock(path, argv, ifxUser, envName, envValue);
+        error != 0) {
+        m_lasterror = error;
+        EvDebug::Debug(m_pevent, kTag, "launch does not fit the parameter block: errno=%d", error);
+        return -1;
+    }
+    if (PrepareLaunch(kTag, "Failed to redirect  to /dev/null: errno=%d") != 0) {
+        return -1;
+    }
+    m_pprocess = new (std::nothrow) JxProcess();
+    if (m_pprocess == nullptr) {
+        EvDebug::Debug(m_pevent, kTag, "new JxProcess failed ");
+        return -1;
+    }
+    ParamBlockOwner params;
+    params.block = new (std::nothrow) IfxChildParam;
+    if (params.block == nullptr) {
+        EvDebug::Debug(m_pevent, kTag, "new IfxChildParam failed");
+        return -1;
+    }
+    SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw, m_phpipecw);
+
+    char errorText[kErrorTextSize] = {};
+    if (!m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize)) {
+        m_lasterror = GETLASTERROR();
+        EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", static_cast<int>(m_lasterror));
+        return -1;
+    }
+    m_childpid = m_pprocess->GetChildPid();
+    EvDebug::Debug(m_pevent, kTag, "Parent: child process pid= %d", m_childpid);
+    CloseChildEnds();
+    return 0;
+}
+
+void IfxChildProcess::PostFork(void* argument) {
+    // Never released: the process image is replaced or the child ends.
+    EvEvent* event = new EvEvent();
+    char path[4096] = {};
+    char ifxUser[4096] = {};
+    char* argv[20] = {};
+    char* envName[16] = {};
+    char* envValue[16] = {};
+    int phpipepw[2] = {0, 0};
+    int phpipecw[2] = {0, 0};
+    const ifxlib::ChildLog log{event, kChildTag, 0};
+    EvDebug::Debug(event, kChildTag, "Entering function");
+
+    GetPostForkParam(static_cast<IfxChildParam*>(argument), path, argv, envName, envValue, ifxUser,
+                     phpipepw, phpipecw, event);
+    ::close(phpipepw[1]);
+    ::close(phpipecw[0]);
+    SwitchUserOrExit(log, ifxUser);
+    ifxlib::ApplyEnvironmentOrExit(log, envName, envValue);
+    ifxlib::LogExec(log, path);
+    ifxlib::ConnectStandardStreamsOrExit(log, phpipepw[0], phpipecw[1]);
+    ifxlib::CloseDescriptorsFrom3();
+    ::execv(path, argv);
+    ifxlib::ExecFailed(log, GETLASTERROR());
+}

@@ -1,0 +1,242 @@
+// One child's life: launch, one command answered over the pipes, end of input, wait.
+// Our two launches against posix_spawn + waitpid doing the same, at the default
+// descriptor limit (argument 0), with the soft limit as high as the hard limit allows
+// (argument 1; with CAP_SYS_RESOURCE the hard limit is first raised to fs.nr_open), and
+// lowered to 1024 (argument 2): the cost of a launch must not follow the limit. The
+// counter "nofile" shows the soft limit in force.
+
+#include <benchmark/benchmark.h>
+
+#include <IfxLib/IfxLib.h>
+#include <IfxLib/platform/HostServices.h>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+extern char** environ;
+
+namespace {
+
+const char kCommand[] = "echo x";
+
+enum LimitMode { kDefaultLimit = 0, kRaisedLimit = 1, kLoweredLimit = 2 };
+constexpr rlim_t kLoweredSoftLimit = 1024;
+
+// Lets a benchmark run at another descriptor limit and puts the old one back.
+class DescriptorLimit {
+  public:
+    explicit DescriptorLimit(int64_t mode) {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        struct rlimit wanted = m_saved;
+        if (mode == kLoweredLimit) {
+            wanted.rlim_cur = kLoweredSoftLimit;
+            ::setrlimit(RLIMIT_NOFILE, &wanted);
+        } else if (mode == kRaisedLimit) {
+            wanted.rlim_max = std::max(m_saved.rlim_max, systemMaximum());
+            wanted.rlim_cur = wanted.rlim_max;
+            if (::setrlimit(RLIMIT_NOFILE, &wanted) != 0) {
+                // Raising the hard limit needs CAP_SYS_RESOURCE; the soft one does not.
+                wanted.rlim_max = m_saved.rlim_max;
+                wanted.rlim_cur = wanted.rlim_max;
+                ::setrlimit(RLIMIT_NOFILE, &wanted);
+            }
+        }
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    static long current() {
+        struct rlimit now {};
+        ::getrlimit(RLIMIT_NOFILE, &now);
+        return static_cast<long>(now.rlim_cur);
+    }
+
+  private:
+    static rlim_t systemMaximum() {
+        rlim_t value = 1048576;
+        if (FILE* file = std::fopen("/proc/sys/fs/nr_open", "r")) {
+            unsigned long read = 0;
+            if (std::fscanf(file, "%lu", &read) == 1) {
+                value = read;
+            }
+            std::fclose(file);
+        }
+        return value;
+    }
+    struct rlimit m_saved {};
+};
+
+// The child's log lines go to a file, as in the agent, not to the terminal.
+class BenchLog {
+  public:
+    BenchLog()
+        : m_path((std::filesystem::temp_directory_path() /
+                  ("ifxbench-child-" + std::to_string(::getpid())))
+                     .string()) {
+        ::setenv("JX_LOG_FILE", m_path.c_str(), 1);
+        ::setenv("JX_DEBUG_LEVEL", "0", 1);
+    }
+    ~BenchLog() {
+        ::unsetenv("JX_LOG_FILE");
+        std::filesystem::remove(m_path);
+    }
+
+  private:
+    std::string m_path;
+};
+
+// CPU time of the reaped children, which a loaded machine distorts far less than the
+// wall-clock time of a launch.
+double childrenCpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void reportCounters(benchmark::State& state, double childrenCpuBefore) {
+    state.counters["nofile"] = static_cast<double>(DescriptorLimit::current());
+    state.counters["child_cpu_us"] = benchmark::Counter(
+        (childrenCpuSeconds() - childrenCpuBefore) * 1e6, benchmark::Counter::kAvgIterations);
+}
+
+bool readAnswer(IfxChildProcess& child) {
+    char buffer[64];
+    std::string answer;
+    while (answer.find('\n') == std::string::npos) {
+        if (child.ReadBuf(buffer, sizeof buffer - 1) != 0) {
+            return false;
+        }
+        answer += buffer;
+    }
+    return true;
+}
+
+void BM_InitializeLinux(benchmark::State& state) {
+    DescriptorLimit limit(state.range(0));
+    const double childrenCpuBefore = childrenCpuSeconds();
+    BenchLog log;
+    std::string path = IFXBENCH_CHILD_HELPER;
+    std::string user = ::getpwuid(::getuid())->pw_name;
+    for (auto _ : state) {
+        IfxChildProcess child;
+        std::string command = kCommand;
+        if (child.InitializeLinux(path.data(), nullptr, user.data(), nullptr, nullptr, nullptr,
+                                  false, false, false, nullptr) != 0 ||
+            child.WriteBuf(command.data()) != 0 || !readAnswer(child)) {
+            state.SkipWithError("launch or round trip failed");
+            break;
+        }
+        child.Finalize();
+        if (child.Wait(0) != 0) {
+            state.SkipWithError("child failed");
+            break;
+        }
+    }
+    reportCounters(state, childrenCpuBefore);
+}
+BENCHMARK(BM_InitializeLinux)
+    ->Arg(kDefaultLimit)
+    ->Arg(kRaisedLimit)
+    ->Arg(kLoweredLimit)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+void BM_Initialize(benchmark::State& state) {
+    DescriptorLimit limit(state.range(0));
+    const double childrenCpuBefore = childrenCpuSeconds();
+    BenchLog log;
+    EvEvent event;
+    std::string path = IFXBENCH_CHILD_HELPER;
+    for (auto _ : state) {
+        IfxChildProcess child;
+        std::string command = kCommand;
+        if (child.Initialize(path.data(), nullptr, nullptr, nullptr, nullptr, &event, false, false,
+                             false, nullptr) != 0 ||
+            child.WriteBuf(command.data()) != 0 || !readAnswer(child)) {
+            state.SkipWithError("launch or round trip failed");
+            break;
+        }
+        child.Finalize();
+        int raw = 0;
+        while (::waitpid(child.m_childpid, &raw, 0) < 0 && errno == EINTR) {
+        }
+    }
+    reportCounters(state, childrenCpuBefore);
+}
+BENCHMARK(BM_Initialize)
+    ->Arg(kDefaultLimit)
+    ->Arg(kRaisedLimit)
+    ->Arg(kLoweredLimit)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// The same life with posix_spawn and waitpid, nothing of ours in between.
+bool spawnRoundTripAndWait(const char* path) {
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0) {
+        return false;
+    }
+    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
+        ::close(toChild[0]);
+        ::close(toChild[1]);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 2);
+    char* argv[] = {const_cast<char*>(path), nullptr};
+    pid_t pid = 0;
+    const bool spawned = ::posix_spawn(&pid, path, &actions, nullptr, argv, environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    bool answered = spawned && ::write(toChild[1], kCommand, sizeof kCommand) ==
+                                   static_cast<ssize_t>(sizeof kCommand);
+    char buffer[64];
+    std::string answer;
+    while (answered && answer.find('\n') == std::string::npos) {
+        const ssize_t n = ::read(fromChild[0], buffer, sizeof buffer);
+        answered = n > 0;
+        if (answered) {
+            answer.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::close(toChild[1]);
+    ::close(fromChild[0]);
+    int raw = 0;
+    while (spawned && ::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return answered && WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
+}
+
+void BM_PosixSpawnBaseline(benchmark::State& state) {
+    DescriptorLimit limit(state.range(0));
+    const double childrenCpuBefore = childrenCpuSeconds();
+    for (auto _ : state) {
+        if (!spawnRoundTripAndWait(IFXBENCH_CHILD_HELPER)) {
+            state.SkipWithError("posix_spawn round trip failed");
+            break;
+        }
+    }
+    reportCounters(state, childrenCpuBefore);
+}
+BENCHMARK(BM_PosixSpawnBaseline)
+    ->Arg(kDefaultLimit)
+    ->Arg(kRaisedLimit)
+    ->Arg(kLoweredLimit)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,265 @@
+// What the child gets from either launch: its user, environment, arguments, descriptors
+// and, when a step fails, its exit code.
+
+#include <IfxLib/IfxLib.h>
+#include <IfxLib/platform/HostServices.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <cstdio>
+
+#include "childprocess/ChildTestSupport.h"
+#include "support/LogFile.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using ifxtest::Launch;
+
+const Launch kLaunches[] = {Launch::Direct, Launch::ProcessService};
+
+std::string TagOf(Launch how) {
+    return how == Launch::Direct ? "IfxChildProcess::Initialize" : " IfxChildProcess::PostFork";
+}
+
+TEST(DirectLaunch, RunsTheProgramAndLogsBothSides) {
+    ifxtest::LogFile log(2);
+    IfxChildProcess child;
+    ASSERT_EQ(ifxtest::LaunchChild(child, Launch::Direct, {}), 0);
+    EXPECT_GT(child.m_childpid, 0);
+    EXPECT_EQ(child.m_pprocess, nullptr);
+    EXPECT_NE(child.m_pevent, nullptr) << "Initialize makes an event when given none";
+    EXPECT_EQ(ifxtest::Ask(child, "echo hello"), "hello");
+    EXPECT_EQ(ifxtest::Ask(child, "stderr to the same pipe"), "to the same pipe");
+    child.Finalize();
+    EXPECT_EQ(ifxtest::WaitForStatus(child, Launch::Direct), 0);
+
+    const std::string tag = "IfxChildProcess::Initialize";
+    EXPECT_TRUE(log.has(tag, "enter"));
+    EXPECT_TRUE(log.has(tag, "Parent: child pid= " + std::to_string(child.m_childpid)));
+    EXPECT_TRUE(log.has(tag, "Child: child pid(expected 0)= 0"));
+    EXPECT_TRUE(log.has(tag, std::string("Child exec ") + ifxtest::ChildHelperPath()));
+}
+
+TEST(DirectLaunch, TraceLinesNeedLevel2) {
+    ifxtest::LogFile log(1);
+    IfxChildProcess child;
+    ASSERT_EQ(ifxtest::LaunchChild(child, Launch::Direct, {}), 0);
+    child.Finalize();
+    EXPECT_EQ(ifxtest::WaitForStatus(child, Launch::Direct), 0);
+    EXPECT_TRUE(log.has("IfxChildProcess::Initialize", "enter"));
+    EXPECT_FALSE(log.hasContaining("IfxChildProcess::Initialize", "child pid"));
+    EXPECT_FALSE(log.hasContaining("IfxChildProcess::Initialize", "Child exec"));
+}
+
+TEST(ChildLaunch, NullArgvGivesThePathOrNothing) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, {}), 0);
+        const std::string answer = ifxtest::Ask(child, "args");
+        if (how == Launch::Direct) {
+            EXPECT_EQ(answer, std::string("argc=1|") + ifxtest::ChildHelperPath());
+        } else {
+            // An empty vector; Linux hands the program one empty argument in its place.
+            EXPECT_TRUE(answer == "argc=0" || answer == "argc=1|") << answer;
+        }
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+    }
+}
+
+TEST(ChildLaunch, PassesTheArgumentVector) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.argv = std::vector<std::string>{"helper", "two words", ""};
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+        EXPECT_EQ(ifxtest::Ask(child, "args"), "argc=3|helper|two words|");
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+    }
+}
+
+TEST(ChildLaunch, SetsEnvironmentPairsUntilTheShorterListEnds) {
+    struct Case {
+        const char* name;
+        std::optional<std::vector<std::string>> names, values;
+        const char* expectedA;
+        const char* expectedB;
+        const char* expectedC;
+    };
+    const Case cases[] = {
+        {"three names, two values", std::vector<std::string>{"IFXT_A", "IFXT_B", "IFXT_C"},
+         std::vector<std::string>{"1", "two words"}, "1", "two words", "<unset>"},
+        {"two names, three values", std::vector<std::string>{"IFXT_A", "IFXT_B"},
+         std::vector<std::string>{"x", "", "z"}, "x", "", "<unset>"},
+        {"no names", std::vector<std::string>{}, std::vector<std::string>{"1"}, "<unset>",
+         "<unset>", "<unset>"},
+        {"null values", std::vector<std::string>{"IFXT_A"}, std::nullopt, "<unset>", "<unset>",
+         "<unset>"},
+    };
+    for (Launch how : kLaunches) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(ifxtest::LaunchName(how)) + ": " + c.name);
+            IfxChildProcess child;
+            ifxtest::LaunchArgs args;
+            args.envNames = c.names;
+            args.envValues = c.values;
+            ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+            EXPECT_EQ(ifxtest::Ask(child, "env IFXT_A"), c.expectedA);
+            EXPECT_EQ(ifxtest::Ask(child, "env IFXT_B"), c.expectedB);
+            EXPECT_EQ(ifxtest::Ask(child, "env IFXT_C"), c.expectedC);
+            child.Finalize();
+            EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+        }
+    }
+}
+
+TEST(ChildLaunch, TheEnvironmentIsLoggedInTheChild) {
+    ifxtest::LogFile log(2);
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.envNames = std::vector<std::string>{"IFXT_LOGGED"};
+        args.envValues = std::vector<std::string>{"v"};
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+        EXPECT_TRUE(log.has(TagOf(how), "Child SETENVIRONMENTVARIABLE(0): IFXT_LOGGED=v"));
+    }
+}
+
+// Descriptors the parent holds, inheritable or not, and one above a soft limit lowered
+// after it was opened: the program must see none of them.
+TEST(ChildLaunch, TheProgramSeesOnlyItsStandardDescriptors) {
+    std::vector<int> held;
+    for (int i = 0; i < 40; ++i) {
+        held.push_back(::open("/dev/null", i % 2 == 0 ? O_RDONLY : O_RDONLY | O_CLOEXEC));
+    }
+    struct rlimit limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const int high = ::fcntl(held[0], F_DUPFD, static_cast<int>(limit.rlim_cur) - 10);
+    ASSERT_GE(high, 0);
+    held.push_back(high);
+    struct rlimit lowered = limit;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, {}), 0);
+        EXPECT_EQ(ifxtest::Ask(child, "fds"), "fds=0,1,2");
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    for (int fd : held) {
+        ::close(fd);
+    }
+}
+
+// A child that cannot reach its program tells why only through its exit code.
+TEST(ChildLaunch, FailingChildStepsEndWithTheirExitCode) {
+    ifxtest::TempDir dir;
+    const std::string notExecutable = dir.write("not-executable", "#!/bin/sh\n");
+    struct Case {
+        const char* name;
+        Launch how;
+        std::string path;
+        std::optional<std::string> user;
+        int status;
+        std::string message;
+    };
+    const std::string helper = ifxtest::ChildHelperPath();
+    const Case cases[] = {
+        {"missing program", Launch::Direct, dir.file("missing"), std::nullopt, 79,
+         "Child exec failed, errno 2"},
+        {"missing program", Launch::ProcessService, dir.file("missing"), std::nullopt, 79,
+         "Child exec failed, errno 2"},
+        {"not executable", Launch::Direct, notExecutable, std::nullopt, 79,
+         "Child exec failed, errno 13"},
+        {"not executable", Launch::ProcessService, notExecutable, std::nullopt, 79,
+         "Child exec failed, errno 13"},
+        {"unknown user", Launch::Direct, helper, "ifxtest-no-such-user", 81,
+         "Child getpwnam failed, errno 2"},
+        {"unknown user", Launch::ProcessService, helper, "ifxtest-no-such-user", 81,
+         "Child getpwnam failed, errno 2"},
+        {"empty user", Launch::ProcessService, helper, "", 81, "Child getpwnam failed, errno 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(ifxtest::LaunchName(c.how)) + ": " + c.name);
+        ifxtest::LogFile log;
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.path = c.path;
+        args.user = c.user;
+        ASSERT_EQ(ifxtest::LaunchChild(child, c.how, args), 0) << "the parent sees a child";
+        EXPECT_EQ(ifxtest::WaitForStatus(child, c.how), c.status);
+        EXPECT_TRUE(log.has(TagOf(c.how), c.message)) << log.text();
+        char buffer[64];
+        EXPECT_EQ(child.ReadBuf(buffer, sizeof buffer), -1) << "no output: " << buffer;
+        EXPECT_EQ(child.m_lasterror, EPIPE);
+        child.Finalize();
+    }
+}
+
+// A child that cannot exec must not flush the stdio buffers it copied from us: the
+// parent's pending output would be written twice.
+TEST(ChildLaunch, AFailingChildLeavesOurStdioBuffersAlone) {
+    ifxtest::TempDir dir;
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        const std::string path = dir.file(std::string("pending-") + ifxtest::LaunchName(how));
+        FILE* pending = std::fopen(path.c_str(), "we");
+        ASSERT_NE(pending, nullptr);
+        std::fputs("written once\n", pending);  // stays in the buffer until fclose
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.path = dir.file("missing");
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 79);
+        std::fclose(pending);
+        EXPECT_EQ(ifxtest::readFile(path), "written once\n");
+        child.Finalize();
+    }
+}
+
+TEST(ChildLaunch, WithoutAUserTheDirectChildKeepsOurs) {
+    IfxChildProcess child;
+    ASSERT_EQ(ifxtest::LaunchChild(child, Launch::Direct, {}), 0);
+    EXPECT_EQ(ifxtest::Ask(child, "ids"), ifxtest::OwnIds());
+    child.Finalize();
+    EXPECT_EQ(ifxtest::WaitForStatus(child, Launch::Direct), 0);
+}
+
+TEST(ChildLaunch, SwitchesToTheUserWithExactlyItsGroups) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    if (!ifxtest::ExecutableBy("nobody", ifxtest::ChildHelperPath())) {
+        GTEST_SKIP() << "nobody cannot execute " << ifxtest::ChildHelperPath()
+                     << " (a directory above it is closed to other users)";
+    }
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        ifxtest::LogFile log;
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.user = "nobody";
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+        EXPECT_EQ(ifxtest::Ask(child, "ids"), ifxtest::ExpectedIdsOf("nobody"));
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+        EXPECT_TRUE(log.has(TagOf(how), "Child change user=nobody, gid=65534, uid=65534"))
+            << log.text();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// The process service's calls with the error text in a caller's buffer.
+
+#include <IfxLib/platform/HostServices.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+void ExitAtOnce(void*) {
+    ::_exit(0);
+}
+
+TEST(JxProcessAdapters, ErrorTextIsCutToTheBufferAndTerminated) {
+    JxProcess process;
+    char unused[8] = "intact";
+    ASSERT_TRUE(process.Fork(ExitAtOnce, nullptr, unused, sizeof unused));
+    EXPECT_STREQ(unused, "intact") << "untouched on success";
+
+    char text[10];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_FALSE(process.Fork(ExitAtOnce, nullptr, text, sizeof text)) << "one child per object";
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_STREQ(text, "this obje");
+
+    int status = -1;
+    char waitText[50] = "intact";
+    ASSERT_TRUE(process.WaitForProcessToEnd(status, waitText, sizeof waitText, -1));
+    EXPECT_EQ(status, 0);
+    EXPECT_STREQ(waitText, "intact");
+
+    char shortText[5];
+    EXPECT_FALSE(process.WaitForProcessToEnd(status, shortText, sizeof shortText, -1));
+    EXPECT_STREQ(shortText, "the ");
+    char fullText[120];
+    EXPECT_FALSE(process.WaitForProcessToEnd(status, fullText, sizeof fullText, -1));
+    EXPECT_STREQ(fullText, "the child was already waited for");
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// Construction, Finalize and destruction: who closes which descriptor, and when.
+
+#include <IfxLib/IfxLib.h>
+#include <IfxLib/platform/HostServices.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "childprocess/ChildTestSupport.h"
+#include "support/LogFile.h"
+
+namespace {
+
+using ifxtest::Launch;
+
+const Launch kLaunches[] = {Launch::Direct, Launch::ProcessService};
+
+TEST(IfxChildProcessLifecycle, UnlaunchedObjectClosesNothingAndLogsNothing) {
+    ifxtest::LogFile log(12);
+    const std::set<int> before = ifxtest::OpenDescriptors();
+    {
+        IfxChildProcess child;
+        EXPECT_EQ(child.Finalize(), 0);
+        EXPECT_EQ(child.m_pprocess, nullptr);
+        EXPECT_EQ(child.m_pthread, nullptr);
+        EXPECT_EQ(child.m_phpipepw[0], 0);
+        EXPECT_EQ(child.m_phpipecw[1], 0);
+    }
+    EXPECT_EQ(ifxtest::OpenDescriptors(), before);
+    EXPECT_EQ(log.text(), "");
+}
+
+// After a launch the parent holds two ends; Finalize closes exactly those, once, and the
+// child sees the end of its input.
+TEST(IfxChildProcessLifecycle, FinalizeClosesTheParentEndsExactlyOnce) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, {}), 0);
+        EXPECT_FALSE(ifxtest::DescriptorIsOpen(child.m_phpipepw[0]));
+        EXPECT_FALSE(ifxtest::DescriptorIsOpen(child.m_phpipecw[1]));
+        const int writeEnd = child.m_phpipepw[1];
+        const int readEnd = child.m_phpipecw[0];
+
+        EXPECT_EQ(child.Finalize(), 0);
+        EXPECT_FALSE(ifxtest::DescriptorIsOpen(writeEnd));
+        EXPECT_FALSE(ifxtest::DescriptorIsOpen(readEnd));
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0) << "the helper exits 0 at end of input";
+
+        // The numbers are free again and get reused; a second Finalize must not take them.
+        const int reused = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_TRUE(reused == writeEnd || reused == readEnd) << reused;
+        EXPECT_EQ(child.Finalize(), 0);
+        EXPECT_TRUE(ifxtest::DescriptorIsOpen(reused));
+        ::close(reused);
+        EXPECT_EQ(child.m_phpipepw[1], writeEnd) << "the members keep their numbers";
+    }
+}
+
+TEST(IfxChildProcessLifecycle, LaunchesLeaveNoDescriptorBehind) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        EvEvent event;
+        const std::set<int> before = ifxtest::OpenDescriptors();
+        for (int round = 0; round < 3; ++round) {
+            IfxChildProcess child;
+            ifxtest::LaunchArgs args;
+            args.event = &event;
+            ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+            child.Finalize();
+            EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+        }
+        EXPECT_EQ(ifxtest::OpenDescriptors(), before);
+    }
+}
+
+TEST(IfxChildProcessLifecycle, FailedLaunchBeforeThePipesLeavesStandardDescriptorsAlone) {
+    const std::set<int> before = ifxtest::OpenDescriptors();
+    IfxChildProcess child;
+    EXPECT_EQ(child.InitializeLinux(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false,
+                                    false, false, nullptr),
+              -1);
+    EXPECT_EQ(child.m_lasterror, EINVAL);
+    EXPECT_EQ(child.Finalize(), 0);
+    EXPECT_EQ(child.Finalize(), 0);
+    for (int fd : {0, 1, 2}) {
+        EXPECT_TRUE(ifxtest::DescriptorIsOpen(fd)) << fd;
+    }
+    EXPECT_EQ(ifxtest::OpenDescriptors(), before);
+}
+
+// Lowers the soft descriptor limit for the length of a scope.
+class ScopedDescriptorLimit {
+  public:
+    explicit ScopedDescriptorLimit(rlim_t soft) {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        struct rlimit lowered = m_saved;
+        lowered.rlim_cur = soft;
+        EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    }
+    ~ScopedDescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+
+  private:
+    struct rlimit m_saved {};
+};
+
+// The four lowest free numbers are what the two pipes would get; a limit at the fourth
+// lets the first pipe through and stops the second.
+int FourthLowestFreeDescriptor() {
+    const std::set<int> open = ifxtest::OpenDescriptors();
+    int found = 0;
+    for (int fd = 0;; ++fd) {
+        if (open.count(fd) == 0 && ++found == 4) {
+            return fd;
+        }
+    }
+}
+
+TEST(IfxChildProcessLifecycle, FinalizeClosesThePipeOfAFailedLaunch) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        ifxtest::LogFile log;
+        EvEvent event;
+        const std::set<int> before = ifxtest::OpenDescriptors();
+        IfxChildProcess child;
+        {
+            ScopedDescriptorLimit limit(static_cast<rlim_t>(FourthLowestFreeDescriptor()));
+            ifxtest::LaunchArgs args;
+            args.event = &event;
+            EXPECT_EQ(ifxtest::LaunchChild(child, how, args), -1);
+        }
+        EXPECT_EQ(child.m_lasterror, EMFILE);
+        EXPECT_TRUE(log.has(std::string("IfxChildProcess::") + ifxtest::LaunchName(how),
+                            "pipe call failed when creating m_phpipepw : errno=24"));
+        EXPECT_TRUE(ifxtest::DescriptorIsOpen(child.m_phpipecw[0]));
+        EXPECT_TRUE(ifxtest::DescriptorIsOpen(child.m_phpipecw[1]));
+        EXPECT_EQ(child.m_pprocess, nullptr) << "no process object before the pipes exist";
+        child.Finalize();
+        EXPECT_EQ(ifxtest::OpenDescriptors(), before);
+    }
+}
+
+// A process started with its standard input closed: "/dev/null" takes the number, so
+// no pipe end does.
+TEST(IfxChildProcessLifecycle, ClosedStandardInputIsFilledWithDevNull) {
+    const int savedInput = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 10);
+    ASSERT_GE(savedInput, 0);
+    ASSERT_EQ(::close(STDIN_FILENO), 0);
+    IfxChildProcess child;
+    const int result = ifxtest::LaunchChild(child, Launch::ProcessService, {});
+    struct stat input {
+    }, devNull{};
+    const bool inputOpen = ::fstat(STDIN_FILENO, &input) == 0;
+    const bool inputInheritable = ::fcntl(STDIN_FILENO, F_GETFD) == 0;
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+
+    ASSERT_EQ(result, 0);
+    ASSERT_EQ(::stat("/dev/null", &devNull), 0);
+    EXPECT_TRUE(inputOpen);
+    EXPECT_EQ(input.st_rdev, devNull.st_rdev);
+    EXPECT_TRUE(inputInheritable) << "a standard descriptor must survive exec";
+    EXPECT_GT(child.m_phpipepw[1], 2);
+    EXPECT_GT(child.m_phpipecw[0], 2);
+    EXPECT_EQ(ifxtest::Ask(child, "echo still talking"), "still talking");
+    child.Finalize();
+    EXPECT_EQ(child.Wait(0), 0);
+}
+
+// The wait thread logs after it sets its last flag; destroying the object at once must
+// wait for it rather than pull the object from under it.
+TEST(IfxChildProcessLifecycle, DestructorWaitsForTheWaitThread) {
+    ifxtest::LogFile log;
+    EvEvent event;
+    auto child = std::make_unique<IfxChildProcess>();
+    ifxtest::LaunchArgs args;
+    args.event = &event;
+    ASSERT_EQ(ifxtest::LaunchChild(*child, Launch::ProcessService, args), 0);
+    ASSERT_EQ(child->BeginWait(), 0);
+    char command[] = "exit 3";
+    ASSERT_EQ(child->WriteBuf(command), 0);
+    child->Finalize();
+    child.reset();
+    EXPECT_TRUE(log.has("IfxChildProcess::WaitThread", "Wait failed; LastErr=3"));
+    EXPECT_TRUE(log.has("IfxChildProcess::~IfxChildProcess", "enter"));
+}
+
+}  // namespace

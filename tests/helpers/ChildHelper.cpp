@@ -1,0 +1,146 @@
+// Stand-in for a utility driven over pipes. It reads NUL-terminated commands from its
+// standard input and answers each on one line of its standard output:
+//
+//   echo <text>    "<text>"
+//   ids            "uid=<u> gid=<g> groups=<g1>,<g2>,..."   (sorted)
+//   env <name>     "<value>", or "<unset>"
+//   args           "argc=<n>" then "|<arg>" for each argument
+//   fds            "fds=<n>,<n>,..." (the open descriptors, sorted)
+//   stderr <text>  "<text>" on standard error instead
+//   exit <code>    ends at once with that code
+//   sleep <ms>     pauses, then answers "slept"
+//
+// At the end of its input it exits with 0.
+
+#include <dirent.h>
+#include <grp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+int g_argc = 0;
+char** g_argv = nullptr;
+
+void writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            std::_Exit(3);
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string joined(std::vector<long> values) {
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    std::string text;
+    for (size_t i = 0; i < values.size(); ++i) {
+        text += (i == 0 ? "" : ",") + std::to_string(values[i]);
+    }
+    return text;
+}
+
+std::string ids() {
+    std::vector<gid_t> groups(static_cast<size_t>(::getgroups(0, nullptr)));
+    groups.resize(static_cast<size_t>(::getgroups(static_cast<int>(groups.size()), groups.data())));
+    return "uid=" + std::to_string(::getuid()) + " gid=" + std::to_string(::getgid()) +
+           " groups=" + joined(std::vector<long>(groups.begin(), groups.end()));
+}
+
+std::string openDescriptors() {
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return "fds=?";
+    }
+    std::vector<long> fds;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            fds.push_back(std::strtol(entry->d_name, nullptr, 10));
+        }
+    }
+    const long own = ::dirfd(dir);
+    ::closedir(dir);
+    fds.erase(std::remove(fds.begin(), fds.end(), own), fds.end());
+    return "fds=" + joined(fds);
+}
+
+std::string arguments() {
+    std::string text = "argc=" + std::to_string(g_argc);
+    for (int i = 0; i < g_argc; ++i) {
+        text += std::string("|") + g_argv[i];
+    }
+    return text;
+}
+
+void pause(long milliseconds) {
+    struct timespec left {
+        milliseconds / 1000, (milliseconds % 1000) * 1000000L
+    };
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void run(const std::string& command) {
+    const size_t blank = command.find(' ');
+    const std::string verb = command.substr(0, blank);
+    const std::string rest = blank == std::string::npos ? "" : command.substr(blank + 1);
+    if (verb == "echo") {
+        writeAll(STDOUT_FILENO, rest + "\n");
+    } else if (verb == "ids") {
+        writeAll(STDOUT_FILENO, ids() + "\n");
+    } else if (verb == "env") {
+        const char* value = std::getenv(rest.c_str());
+        writeAll(STDOUT_FILENO, std::string(value != nullptr ? value : "<unset>") + "\n");
+    } else if (verb == "args") {
+        writeAll(STDOUT_FILENO, arguments() + "\n");
+    } else if (verb == "fds") {
+        writeAll(STDOUT_FILENO, openDescriptors() + "\n");
+    } else if (verb == "stderr") {
+        writeAll(STDERR_FILENO, rest + "\n");
+    } else if (verb == "exit") {
+        std::_Exit(std::atoi(rest.c_str()));
+    } else if (verb == "sleep") {
+        pause(std::atol(rest.c_str()));
+        writeAll(STDOUT_FILENO, "slept\n");
+    } else {
+        writeAll(STDOUT_FILENO, "unknown " + command + "\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_argc = argc;
+    g_argv = argv;
+    std::string command;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return 0;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\0') {
+                run(command);
+                command.clear();
+            } else {
+                command += buffer[i];
+            }
+        }
+    }
+}
