@@ -13,6 +13,9 @@
 class EvEvent;
 class JxProcess;
 class JxThread;
+namespace ifxlib {
+struct ResolvedUser;
+}
 
 // ---------------------------------------------------------------------------------------
 // Child process control
@@ -28,6 +31,9 @@ struct IfxChildParam {
     char ifxUser[4096];
     int phpipepw[2];
     int phpipecw[2];
+    // Set by InitializeLinux after SetPostForkParam: ifxUser as looked up before the fork,
+    // so that the child does no user lookup of its own.
+    const ifxlib::ResolvedUser* resolvedUser;
 };
 
 // Supervises one child process running an Informix utility: launch, pipes to its
@@ -111,7 +117,8 @@ private:
     // After the fork the parent keeps only its own two ends.
     void CloseChildEnds();
     void CloseIfOwned(int descriptor, bool& owned);
-    [[noreturn]] void RunDirectChild(char* path, char** argv, char* ifxUser, char** envName,
+    [[noreturn]] void RunDirectChild(char* path, char** argv, char* ifxUser,
+                                     const ifxlib::ResolvedUser& user, char** envName,
                                      char** envValue);
 
     // Which pipe ends this object still has to close. The descriptor members keep their

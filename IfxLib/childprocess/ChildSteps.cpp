@@ -50,18 +50,20 @@ void EndChild(int exitCode) {
     ::_exit(exitCode);
 }
 
-struct passwd* LookUpUserOrExit(const ChildLog& log, const char* user, JxPasswdScratch* scratch) {
-    struct passwd* record = JX_getpwnam(user, scratch);
-    if (record == nullptr) {
-        EvDebug::Debug(log.event, log.tag, "Child getpwnam failed, errno %d", GETLASTERROR());
+void CheckUserFoundOrExit(const ChildLog& log, const ResolvedUser& user) {
+    if (user.lookupError != 0) {
+        EvDebug::Debug(log.event, log.tag, "Child getpwnam failed, errno %d", user.lookupError);
         EndChild(kChildUserFailed);
     }
-    return record;
 }
 
-void LogUserChange(const ChildLog& log, const char* user, const struct passwd* record) {
-    EvDebug::Debug(log.event, log.tag, "Child change user=%s, gid=%d, uid=%d", user,
-                   static_cast<int>(record->pw_gid), static_cast<int>(record->pw_uid));
+void LogUserChange(const ChildLog& log, const char* name, const ResolvedUser& user) {
+    EvDebug::Debug(log.event, log.tag, "Child change user=%s, gid=%d, uid=%d", name,
+                   static_cast<int>(user.gid), static_cast<int>(user.uid));
+}
+
+int SetSupplementaryGroups(const ResolvedUser& user) {
+    return ::setgroups(user.groups.size(), user.groups.data()) == 0 ? 0 : GETLASTERROR();
 }
 
 void InitgroupsFailed(const ChildLog& log, int error) {
@@ -69,12 +71,12 @@ void InitgroupsFailed(const ChildLog& log, int error) {
     EndChild(kChildUserFailed);
 }
 
-void SetGroupAndUserOrExit(const ChildLog& log, const struct passwd* record) {
-    if (::setgid(record->pw_gid) != 0) {
+void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user) {
+    if (::setgid(user.gid) != 0) {
         EvDebug::Debug(log.event, log.tag, "Child setgid failed, errno %d", GETLASTERROR());
         EndChild(kChildUserFailed);
     }
-    if (::setuid(record->pw_uid) != 0) {
+    if (::setuid(user.uid) != 0) {
         EvDebug::Debug(log.event, log.tag, "Child setuid failed, errno %d", GETLASTERROR());
         EndChild(kChildUserFailed);
     }

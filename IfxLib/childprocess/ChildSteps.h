@@ -7,6 +7,8 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "UserResolution.h"
+
 namespace ifxlib {
 
 // Exit codes of a child that could not reach its program; whoever waits for it sees them.
@@ -27,12 +29,14 @@ struct ChildLog {
 
 [[noreturn]] void EndChild(int exitCode);
 
-// The user record, or the child ends with kChildUserFailed.
-struct passwd* LookUpUserOrExit(const ChildLog& log, const char* user, JxPasswdScratch* scratch);
-void LogUserChange(const ChildLog& log, const char* user, const struct passwd* record);
+// Ends the child with kChildUserFailed when the parent could not find the user.
+void CheckUserFoundOrExit(const ChildLog& log, const ResolvedUser& user);
+void LogUserChange(const ChildLog& log, const char* name, const ResolvedUser& user);
+// Sets the supplementary groups the parent found; 0, or the errno of setgroups.
+int SetSupplementaryGroups(const ResolvedUser& user);
 [[noreturn]] void InitgroupsFailed(const ChildLog& log, int error);
 // setgid, then setuid; the child ends with kChildUserFailed when either fails.
-void SetGroupAndUserOrExit(const ChildLog& log, const struct passwd* record);
+void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user);
 
 // Sets name[i]=value[i] while both lists go on; kChildEnvironmentFailed on a failure.
 void ApplyEnvironmentOrExit(const ChildLog& log, char** envName, char** envValue);

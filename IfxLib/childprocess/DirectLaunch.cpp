@@ -9,6 +9,7 @@
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildSteps.h"
+#include "UserResolution.h"
 
 namespace {
 
@@ -23,14 +24,14 @@ void HoldWhileSleepMarkerExists() {
     }
 }
 
-void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* user) {
-    JxPasswdScratch scratch;
-    const struct passwd* record = ifxlib::LookUpUserOrExit(log, user, &scratch);
-    if (::initgroups(user, record->pw_gid) != 0) {
-        ifxlib::InitgroupsFailed(log, GETLASTERROR());
+void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
+                      const ifxlib::ResolvedUser& user) {
+    ifxlib::CheckUserFoundOrExit(log, user);
+    if (const int error = ifxlib::SetSupplementaryGroups(user); error != 0) {
+        ifxlib::InitgroupsFailed(log, error);
     }
-    ifxlib::LogUserChange(log, user, record);
-    ifxlib::SetGroupAndUserOrExit(log, record);
+    ifxlib::LogUserChange(log, name, user);
+    ifxlib::SetGroupAndUserOrExit(log, user);
 }
 
 }  // namespace
@@ -53,6 +54,8 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     if (PrepareLaunch(kTag, "Failed to redirect to /dev/null: errno=%d") != 0) {
         return -1;
     }
+    const ifxlib::ResolvedUser user =
+        ifxUser != nullptr ? ifxlib::ResolveUser(ifxUser, true) : ifxlib::ResolvedUser();
     m_childpid = ::fork();
     if (m_childpid < 0) {
         m_lasterror = GETLASTERROR();
@@ -60,14 +63,15 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
         return -1;
     }
     if (m_childpid == 0) {
-        RunDirectChild(path, argv, ifxUser, envName, envValue);
+        RunDirectChild(path, argv, ifxUser, user, envName, envValue);
     }
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent: child pid= %d", m_childpid);
     CloseChildEnds();
     return 0;
 }
 
-void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser, char** envName,
+void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser,
+                                     const ifxlib::ResolvedUser& user, char** envName,
                                      char** envValue) {
     const ifxlib::ChildLog log{m_pevent, kTag, 2};
     HoldWhileSleepMarkerExists();
@@ -75,7 +79,7 @@ void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser, cha
     ::close(m_phpipepw[1]);
     ::close(m_phpipecw[0]);
     if (ifxUser != nullptr) {
-        SwitchUserOrExit(log, ifxUser);
+        SwitchUserOrExit(log, ifxUser, user);
     }
     ifxlib::ApplyEnvironmentOrExit(log, envName, envValue);
     ifxlib::LogExec(log, path);

@@ -13,6 +13,7 @@
 
 #include "ChildSteps.h"
 #include "LaunchParams.h"
+#include "UserResolution.h"
 
 namespace {
 
@@ -32,14 +33,15 @@ struct ParamBlockOwner {
     }
 };
 
-void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const char* user, gid_t group) {
+// Only root may set supplementary groups; for anybody else the list stays as it is.
+void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const ifxlib::ResolvedUser& user) {
     if (::getuid() != 0) {
-        return;  // only root may set supplementary groups; the list stays as it is
-    }
-    if (::initgroups(user, group) == 0) {
         return;
     }
-    const int error = GETLASTERROR();
+    const int error = ifxlib::SetSupplementaryGroups(user);
+    if (error == 0) {
+        return;
+    }
     if (error != EPERM) {
         ifxlib::InitgroupsFailed(log, error);
     }
@@ -47,12 +49,12 @@ void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const char* user, gid_t
     EvDebug::Debug(log.event, log.tag, "ignoring EPERM error from initgroups");
 }
 
-void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* user) {
-    JxPasswdScratch scratch;
-    const struct passwd* record = ifxlib::LookUpUserOrExit(log, user, &scratch);
-    ifxlib::LogUserChange(log, user, record);
-    InitializeGroupsOrExit(log, user, record->pw_gid);
-    ifxlib::SetGroupAndUserOrExit(log, record);
+void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
+                      const ifxlib::ResolvedUser& user) {
+    ifxlib::CheckUserFoundOrExit(log, user);
+    ifxlib::LogUserChange(log, name, user);
+    InitializeGroupsOrExit(log, user);
+    ifxlib::SetGroupAndUserOrExit(log, user);
 }
 
 }  // namespace
@@ -86,6 +88,8 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
         return -1;
     }
     SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw, m_phpipecw);
+    const ifxlib::ResolvedUser user = ifxlib::ResolveUser(ifxUser, ::getuid() == 0);
+    params.block->resolvedUser = &user;
 
     char errorText[kErrorTextSize] = {};
     if (!m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize)) {
@@ -112,11 +116,17 @@ void IfxChildProcess::PostFork(void* argument) {
     const ifxlib::ChildLog log{event, kChildTag, 0};
     EvDebug::Debug(event, kChildTag, "Entering function");
 
+    const IfxChildParam* block = static_cast<IfxChildParam*>(argument);
     GetPostForkParam(static_cast<IfxChildParam*>(argument), path, argv, envName, envValue, ifxUser,
                      phpipepw, phpipecw, event);
     ::close(phpipepw[1]);
     ::close(phpipecw[0]);
-    SwitchUserOrExit(log, ifxUser);
+    if (block->resolvedUser != nullptr) {
+        SwitchUserOrExit(log, ifxUser, *block->resolvedUser);
+    } else {
+        // A block that did not come from InitializeLinux: look the user up here.
+        SwitchUserOrExit(log, ifxUser, ifxlib::ResolveUser(ifxUser, ::getuid() == 0));
+    }
     ifxlib::ApplyEnvironmentOrExit(log, envName, envValue);
     ifxlib::LogExec(log, path);
     ifxlib::ConnectStandardStreamsOrExit(log, phpipepw[0], phpipecw[1]);
