@@ -87,7 +87,8 @@ void IfxChildProcess::SetPostForkParam(IfxChildParam* block, char* path, char** 
     static const char kTag[] = "IfxChildProcess::SetPostForkParam";
     std::memset(block, 0, sizeof *block);
 
-    std::strncpy(block->path, path, kTextCapacity - 1);
+    // InitializeLinux refuses null texts; a direct caller gets empty ones.
+    std::strncpy(block->path, path != nullptr ? path : "", kTextCapacity - 1);
     EvDebug::Debug(m_pevent, kTag, "Parent path = %s", block->path);
 
     const size_t arguments = countArguments(argv);
@@ -107,7 +108,7 @@ void IfxChildProcess::SetPostForkParam(IfxChildParam* block, char* path, char** 
         }
     }
 
-    std::strncpy(block->ifxUser, ifxUser, kTextCapacity - 1);
+    std::strncpy(block->ifxUser, ifxUser != nullptr ? ifxUser : "", kTextCapacity - 1);
     EvDebug::Debug(m_pevent, kTag, "Parent ifxUser = %s", block->ifxUser);
 
     block->phpipepw[0] = phpipepw[0];
@@ -120,6 +121,9 @@ void IfxChildProcess::GetPostForkParam(IfxChildParam* block, char* path, char** 
                                        char** envName, char** envValue, char* ifxUser,
                                        int* phpipepw, int* phpipecw, EvEvent* event) {
     static const char kTag[] = "IfxChildProcess::GetPostForkParam";
+    if (block == nullptr || path == nullptr || ifxUser == nullptr) {
+        return;
+    }
     if (hasEnvironmentPairs(block->envName, block->envValue)) {
         for (size_t i = 0;
              i < kEnvironmentSlots && block->envName[i] != nullptr && block->envValue[i] != nullptr;
