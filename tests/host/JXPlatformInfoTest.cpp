@@ -35,7 +35,7 @@ class JXPlatformInfoTest : public testing::Test {
         *result = reader.getString(section, name, out.data(), &size);
         m_sizeAfter = size;
         m_error = reader.LastError();
-        return *result ? std::string(out.c_str()) : out;
+        return *result ? out.substr(0, out.find('\0')) : out;
     }
 
     ifxtest::TempDir m_dir;

@@ -12,7 +12,7 @@ namespace {
 
 TEST(CZuFileTest, ReadsEveryByte) {
     ifxtest::TempDir dir;
-    const std::string bytes("line\r\n\0binary\xff", 15);
+    const std::string bytes("line\r\n\0binary\xff", 14);
     std::string content = "stale";
     CZuError error = CZuFile::ReadWholeFile(dir.write("f", bytes).c_str(), content);
     EXPECT_FALSE(error.IsError()) << error.AsString();

@@ -29,7 +29,7 @@ class ReadFromOnconfigTest : public ::testing::Test {
 
     Lookup lookUpIn(const std::string& path, const char* name, const std::string& initial = "") {
         char value[256] = {};
-        std::strcpy(value, initial.c_str());
+        initial.copy(value, sizeof value - 1);
         const int result = ReadFromOnconfig(path.c_str(), name, value);
         return Lookup{result, value};
     }
