@@ -48,7 +48,7 @@ struct IfxChildParam {
 // Initialize creates for a caller that gave none. A caller's EvEvent must outlive the
 // object; the destructor waits for the wait thread before it releases anything.
 class IFXLIB_API IfxChildProcess {
-public:
+  public:
     IfxChildProcess();
     ~IfxChildProcess();
     IfxChildProcess(const IfxChildProcess&) = delete;
@@ -64,9 +64,9 @@ public:
     // ifxUser are required and the child always switches to ifxUser. -1 before any fork
     // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
     // m_lasterror) or a step failed; 0 once the child runs.
-    int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
-                        char** envValue, EvEvent* event, bool option1, bool nonBlocking,
-                        bool option3, void* reserved);
+    int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
+                        EvEvent* event, bool option1, bool nonBlocking, bool option3,
+                        void* reserved);
 
     // Sends text and its NUL. 0, or -1 with the errno value (or -2 for a short write) in
     // m_lasterror; a failed write finalizes the object.
@@ -110,7 +110,7 @@ public:
     bool m_boption3;
     std::atomic<int64_t> m_exitcode;
 
-private:
+  private:
     // Descriptors 0-2, SIGPIPE, both pipes and the non-blocking flag, shared by the two
     // launches. 0, or -1 with m_lasterror set and the failure logged under tag.
     int PrepareLaunch(const char* tag, const char* redirectFailedFormat);
@@ -210,8 +210,7 @@ IFXLIB_API int GETLASTERROR();
 // 0 when name is not set; the length of the value when it fits in size bytes with its
 // NUL (copied into buffer); the length plus one when it does not (buffer untouched). The
 // value is trimmed of white space in the process environment itself first.
-IFXLIB_API unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer,
-                                               unsigned int size);
+IFXLIB_API unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int size);
 
 // 1 when name=value was added to the environment, 0 when not (errno tells why). The
 // entry is never freed: it belongs to the environment from then on.
