@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include <IfxLib/IfxLib.h>
@@ -26,8 +27,22 @@ bool isSplittable(const char* str) {
     return true;
 }
 
-// STRTOK writes into what it tokenises; the caller's input stays as it was.
-WorkingCopy makeWorkingCopy(const char* str) {
+// What both overloads start with: their arguments checked, and a copy of str for STRTOK
+// to write into, so that the caller's input stays as it was. Null when the split cannot
+// go on (errno set, or the failed allocation logged).
+WorkingCopy startSplit(const char* str, char** tokens,
+                       std::initializer_list<const char*> separatorSets) {
+    bool missing = str == nullptr || tokens == nullptr;
+    for (const char* separators : separatorSets) {
+        missing = missing || separators == nullptr;
+    }
+    if (missing) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!isSplittable(str)) {
+        return nullptr;
+    }
     return WorkingCopy(ifxlib::copyOrLog(str, std::strlen(str), kTag));
 }
 
@@ -45,14 +60,7 @@ bool storeToken(const char* token, char** tokens, int& count) {
 }  // namespace
 
 int split(const char* str, char** tokens, const char* separators) {
-    if (str == nullptr || tokens == nullptr || separators == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!isSplittable(str)) {
-        return -1;
-    }
-    WorkingCopy copy = makeWorkingCopy(str);
+    WorkingCopy copy = startSplit(str, tokens, {separators});
     if (!copy) {
         return -1;
     }
@@ -68,14 +76,7 @@ int split(const char* str, char** tokens, const char* separators) {
 }
 
 int split(const char* str, char** tokens, const char* separators, const char* subSeparators) {
-    if (str == nullptr || tokens == nullptr || separators == nullptr || subSeparators == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!isSplittable(str)) {
-        return -1;
-    }
-    WorkingCopy copy = makeWorkingCopy(str);
+    WorkingCopy copy = startSplit(str, tokens, {separators, subSeparators});
     if (!copy) {
         return -1;
     }
