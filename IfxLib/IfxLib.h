@@ -9,6 +9,8 @@
 #include <string>
 
 #define IFXLIB_API __attribute__((visibility("default")))
+// Members of an exported class that are the library's own business.
+#define IFXLIB_LOCAL __attribute__((visibility("hidden")))
 
 class EvEvent;
 class JxProcess;
@@ -113,13 +115,13 @@ class IFXLIB_API IfxChildProcess {
   private:
     // Descriptors 0-2, SIGPIPE, both pipes and the non-blocking flag, shared by the two
     // launches. 0, or -1 with m_lasterror set and the failure logged under tag.
-    int PrepareLaunch(const char* tag, const char* redirectFailedFormat);
+    IFXLIB_LOCAL int PrepareLaunch(const char* tag, const char* redirectFailedFormat);
     // After the fork the parent keeps only its own two ends.
-    void CloseChildEnds();
-    void CloseIfOwned(int descriptor, bool& owned);
-    [[noreturn]] void RunDirectChild(char* path, char** argv, char* ifxUser,
-                                     const ifxlib::ResolvedUser& user, char** envName,
-                                     char** envValue);
+    IFXLIB_LOCAL void CloseChildEnds();
+    IFXLIB_LOCAL void CloseIfOwned(int descriptor, bool& owned);
+    [[noreturn]] IFXLIB_LOCAL void RunDirectChild(char* path, char** argv, char* ifxUser,
+                                                  const ifxlib::ResolvedUser& user, char** envName,
+                                                  char** envValue);
 
     // Which pipe ends this object still has to close. The descriptor members keep their
     // numbers after a close, so the numbers alone cannot say whether they are ours.

@@ -63,7 +63,9 @@ void LogUserChange(const ChildLog& log, const char* name, const ResolvedUser& us
 }
 
 int SetSupplementaryGroups(const ResolvedUser& user) {
-    return ::setgroups(user.groups.size(), user.groups.data()) == 0 ? 0 : GETLASTERROR();
+    return ::setgroups(static_cast<size_t>(user.groupCount), user.groups.get()) == 0
+               ? 0
+               : GETLASTERROR();
 }
 
 void InitgroupsFailed(const ChildLog& log, int error) {

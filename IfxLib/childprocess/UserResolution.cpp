@@ -12,17 +12,17 @@ namespace {
 
 // The user's group list as initgroups(name, gid) builds it: gid first, then every group
 // that names the user.
-std::vector<gid_t> groupListOf(const char* name, gid_t gid) {
-    std::vector<gid_t> groups(32);
+void fillGroupList(const char* name, gid_t gid, ResolvedUser& user) {
+    int capacity = 32;
     for (;;) {
-        int count = static_cast<int>(groups.size());
-        if (::getgrouplist(name, gid, groups.data(), &count) >= 0) {
-            groups.resize(static_cast<size_t>(count));
-            return groups;
+        user.groups.reset(new gid_t[static_cast<size_t>(capacity)]);
+        int count = capacity;
+        if (::getgrouplist(name, gid, user.groups.get(), &count) >= 0) {
+            user.groupCount = count;
+            return;
         }
         // count now holds the number needed.
-        groups.resize(static_cast<size_t>(count) > groups.size() ? static_cast<size_t>(count)
-                                                                 : groups.size() * 2);
+        capacity = count > capacity ? count : capacity * 2;
     }
 }
 
@@ -39,7 +39,7 @@ ResolvedUser ResolveUser(const char* name, bool withGroups) {
     user.uid = record->pw_uid;
     user.gid = record->pw_gid;
     if (withGroups) {
-        user.groups = groupListOf(name, record->pw_gid);
+        fillGroupList(name, record->pw_gid, user);
     }
     return user;
 }

@@ -7,7 +7,7 @@
 
 #include <sys/types.h>
 
-#include <vector>
+#include <memory>
 
 namespace ifxlib {
 
@@ -15,7 +15,9 @@ struct ResolvedUser {
     int lookupError = 0;  // errno of a failed lookup; 0 when the user was found
     uid_t uid = 0;
     gid_t gid = 0;
-    std::vector<gid_t> groups;  // as initgroups would set them, when asked for
+    // As initgroups would set them, when asked for.
+    std::unique_ptr<gid_t[]> groups;
+    int groupCount = 0;
 };
 
 // Looks name up; with withGroups also the supplementary groups of the user.
