@@ -16,7 +16,7 @@ class EvEvent;
 class JxProcess;
 class JxThread;
 namespace ifxlib {
-struct ResolvedUser;
+struct ChildPreparation;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -33,9 +33,9 @@ struct IfxChildParam {
     char ifxUser[4096];
     int phpipepw[2];
     int phpipecw[2];
-    // Set by InitializeLinux after SetPostForkParam: ifxUser as looked up before the fork,
-    // so that the child does no user lookup of its own.
-    const ifxlib::ResolvedUser* resolvedUser;
+    // Set by InitializeLinux after SetPostForkParam: the user and environment worked out
+    // before the fork, so that the child takes no lock of the C library on its own.
+    ifxlib::ChildPreparation* prepared;
 };
 
 // Supervises one child process running an Informix utility: launch, pipes to its
@@ -120,8 +120,8 @@ class IFXLIB_API IfxChildProcess {
     IFXLIB_LOCAL void CloseChildEnds();
     IFXLIB_LOCAL void CloseIfOwned(int descriptor, bool& owned);
     [[noreturn]] IFXLIB_LOCAL void RunDirectChild(char* path, char** argv, char* ifxUser,
-                                                  const ifxlib::ResolvedUser& user, char** envName,
-                                                  char** envValue);
+                                                  char** envName, char** envValue,
+                                                  ifxlib::ChildPreparation& prepared);
 
     // Which pipe ends this object still has to close. The descriptor members keep their
     // numbers after a close, so the numbers alone cannot say whether they are ours.

@@ -17,6 +17,8 @@
         }                                                                             \
     } while (0)
 
+extern char** environ;
+
 namespace ifxlib {
 
 namespace {
@@ -84,21 +86,17 @@ void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user) {
     }
 }
 
-void ApplyEnvironmentOrExit(const ChildLog& log, char** envName, char** envValue) {
+void ApplyEnvironment(const ChildLog& log, char** envName, char** envValue,
+                      ChildEnvironment& environment) {
     if (envName == nullptr || envValue == nullptr || envName[0] == nullptr ||
         envValue[0] == nullptr) {
         return;
     }
     for (int i = 0; envName[i] != nullptr && envValue[i] != nullptr; ++i) {
         IFX_CHILD_TRACE(log, "Child SETENVIRONMENTVARIABLE(%d): %s=%s", i, envName[i], envValue[i]);
-        if (SETENVIRONMENTVARIABLE(envName[i], envValue[i]) == 0) {
-            const int error = GETLASTERROR();
-            EvDebug::Debug(log.event, log.tag,
-                           "Child SETENVIRONMENTVARIABLE failed %s(envName[%d])=%s(envValue[%d]), "
-                           "errno %d",
-                           envName[i], i, envValue[i], i, error);
-            EndChild(kChildEnvironmentFailed);
-        }
+    }
+    if (char** entries = environment.Entries()) {
+        environ = entries;
     }
 }
 

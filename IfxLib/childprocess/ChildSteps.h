@@ -7,6 +7,7 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "ChildEnvironment.h"
 #include "UserResolution.h"
 
 namespace ifxlib {
@@ -16,7 +17,6 @@ enum ChildExitCode : int {
     kChildStreamsFailed = 77,
     kChildExecFailed = 79,
     kChildUserFailed = 81,
-    kChildEnvironmentFailed = 83,
 };
 
 // Where a child's messages go. traceLevel 0 writes the trace lines unconditionally (the
@@ -38,8 +38,10 @@ int SetSupplementaryGroups(const ResolvedUser& user);
 // setgid, then setuid; the child ends with kChildUserFailed when either fails.
 void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user);
 
-// Sets name[i]=value[i] while both lists go on; kChildEnvironmentFailed on a failure.
-void ApplyEnvironmentOrExit(const ChildLog& log, char** envName, char** envValue);
+// Logs name[i]=value[i] while both lists go on and switches to the environment the parent
+// prepared with them.
+void ApplyEnvironment(const ChildLog& log, char** envName, char** envValue,
+                      ChildEnvironment& environment);
 
 void LogExec(const ChildLog& log, const char* path);
 // input becomes descriptor 0, output descriptors 1 and 2; kChildStreamsFailed otherwise.

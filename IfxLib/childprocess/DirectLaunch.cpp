@@ -8,8 +8,8 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "ChildPreparation.h"
 #include "ChildSteps.h"
-#include "UserResolution.h"
 
 namespace {
 
@@ -54,8 +54,9 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     if (PrepareLaunch(kTag, "Failed to redirect to /dev/null: errno=%d") != 0) {
         return -1;
     }
-    const ifxlib::ResolvedUser user =
-        ifxUser != nullptr ? ifxlib::ResolveUser(ifxUser, true) : ifxlib::ResolvedUser();
+    ifxlib::ChildPreparation prepared{
+        ifxUser != nullptr ? ifxlib::ResolveUser(ifxUser, true) : ifxlib::ResolvedUser(),
+        ifxlib::ChildEnvironment(envName, envValue)};
     m_childpid = ::fork();
     if (m_childpid < 0) {
         m_lasterror = GETLASTERROR();
@@ -63,25 +64,24 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
         return -1;
     }
     if (m_childpid == 0) {
-        RunDirectChild(path, argv, ifxUser, user, envName, envValue);
+        RunDirectChild(path, argv, ifxUser, envName, envValue, prepared);
     }
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent: child pid= %d", m_childpid);
     CloseChildEnds();
     return 0;
 }
 
-void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser,
-                                     const ifxlib::ResolvedUser& user, char** envName,
-                                     char** envValue) {
+void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser, char** envName,
+                                     char** envValue, ifxlib::ChildPreparation& prepared) {
     const ifxlib::ChildLog log{m_pevent, kTag, 2};
     HoldWhileSleepMarkerExists();
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Child: child pid(expected 0)= %d", m_childpid);
     ::close(m_phpipepw[1]);
     ::close(m_phpipecw[0]);
     if (ifxUser != nullptr) {
-        SwitchUserOrExit(log, ifxUser, user);
+        SwitchUserOrExit(log, ifxUser, prepared.user);
     }
-    ifxlib::ApplyEnvironmentOrExit(log, envName, envValue);
+    ifxlib::ApplyEnvironment(log, envName, envValue, prepared.environment);
     ifxlib::LogExec(log, path);
     ifxlib::ConnectStandardStreamsOrExit(log, m_phpipepw[0], m_phpipecw[1]);
     ifxlib::CloseDescriptorsFrom3();

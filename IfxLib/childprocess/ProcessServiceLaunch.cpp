@@ -11,9 +11,9 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "ChildPreparation.h"
 #include "ChildSteps.h"
 #include "LaunchParams.h"
-#include "UserResolution.h"
 
 namespace {
 
@@ -88,8 +88,9 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
         return -1;
     }
     SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw, m_phpipecw);
-    const ifxlib::ResolvedUser user = ifxlib::ResolveUser(ifxUser, ::getuid() == 0);
-    params.block->resolvedUser = &user;
+    ifxlib::ChildPreparation prepared{ifxlib::ResolveUser(ifxUser, ::getuid() == 0),
+                                      ifxlib::ChildEnvironment(envName, envValue)};
+    params.block->prepared = &prepared;
 
     char errorText[kErrorTextSize] = {};
     if (!m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize)) {
@@ -121,13 +122,17 @@ void IfxChildProcess::PostFork(void* argument) {
                      phpipepw, phpipecw, event);
     ::close(phpipepw[1]);
     ::close(phpipecw[0]);
-    if (block->resolvedUser != nullptr) {
-        SwitchUserOrExit(log, ifxUser, *block->resolvedUser);
-    } else {
-        // A block that did not come from InitializeLinux: look the user up here.
-        SwitchUserOrExit(log, ifxUser, ifxlib::ResolveUser(ifxUser, ::getuid() == 0));
+    ifxlib::ChildPreparation preparedHere;
+    ifxlib::ChildPreparation* prepared = block->prepared;
+    if (prepared == nullptr) {
+        // A block that did not come from InitializeLinux: prepare here. It has to live
+        // until exec, since environ will point into it.
+        preparedHere = {ifxlib::ResolveUser(ifxUser, ::getuid() == 0),
+                        ifxlib::ChildEnvironment(envName, envValue)};
+        prepared = &preparedHere;
     }
-    ifxlib::ApplyEnvironmentOrExit(log, envName, envValue);
+    SwitchUserOrExit(log, ifxUser, prepared->user);
+    ifxlib::ApplyEnvironment(log, envName, envValue, prepared->environment);
     ifxlib::LogExec(log, path);
     ifxlib::ConnectStandardStreamsOrExit(log, phpipepw[0], phpipecw[1]);
     ifxlib::CloseDescriptorsFrom3();
