@@ -46,12 +46,15 @@ TEST(ChildEnvironment, PairsReplaceInheritedValuesInTheChildOnly) {
 // holder does not exist in it, and never reach its program.
 TEST(ChildEnvironment, ABusyEnvironmentLockInTheParentCannotHoldAChild) {
     ifxtest::ScopedEnv busy("IFXT_BUSY", std::string("a"));
+    static char first[] = "IFXT_BUSY=a";
+    static char second[] = "IFXT_BUSY=b";
     std::atomic<bool> stop{false};
     std::thread writer([&stop] {
         bool flip = false;
         while (!stop.load(std::memory_order_relaxed)) {
-            // An existing name with values seen before: no reallocation of environ.
-            ::setenv("IFXT_BUSY", flip ? "a" : "b", 1);
+            // putenv of a name that exists swaps one pointer under the lock: environ is
+            // never reallocated and no entry's text changes while a launch reads it.
+            ::putenv(flip ? first : second);
             flip = !flip;
         }
     });
