@@ -59,7 +59,7 @@ class IFXLIB_API IfxChildProcess {
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
     // m_lasterror set when a step up to the fork failed. The child is never reaped here:
     // Wait and BeginWait cannot report its status (waitpid(m_childpid) can). A child that
-    // fails before exec ends with 81 (user), 83 (environment), 77 (streams) or 79 (exec).
+    // fails before exec ends with 81 (user), 77 (streams) or 79 (exec).
     int Initialize(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                    EvEvent* event, bool option1, bool nonBlocking, bool option3, void* reserved);
     // Launches through the process service, which Wait and BeginWait then use. path and
