@@ -15,6 +15,11 @@
 
 namespace {
 
+// The text a C function sees in s: everything before its first NUL.
+std::string asCString(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
+
 bool isTrimmedSpace(unsigned char c) {
     return c < 0x80 && std::isspace(c) != 0;
 }
@@ -63,7 +68,7 @@ void checkChange(const std::string& text, char from, char to) {
 void checkNextLine(const std::string& text, const std::string& separator) {
     std::vector<char> buffer(text.c_str(), text.c_str() + std::strlen(text.c_str()) + 1);
     const std::string view = buffer.data();
-    const std::string::size_type at = view.find(separator.c_str());
+    const std::string::size_type at = view.find(asCString(separator));
     int expected = static_cast<int>(view.size());
     if (at == 0) {
         expected = static_cast<int>(std::strlen(separator.c_str()));

@@ -17,6 +17,11 @@
 
 namespace {
 
+// The text a C function sees in s: everything before its first NUL.
+std::string asCString(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
+
 int g_file = -1;
 std::string g_path;
 
@@ -60,7 +65,7 @@ std::string expectedValue(const std::string& content, const std::string& name) {
             c = c == '\t' ? ' ' : c;
         }
         const std::vector<std::string> fields = piecesOf(line, ' ');
-        return fields.size() > 1 ? std::string(fields[1].c_str()) : std::string();
+        return fields.size() > 1 ? asCString(fields[1]) : std::string();
     }
     return "";
 }
@@ -87,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<char> value(content.size() + 2, '\0');
     const int result = ReadFromOnconfig(g_path.c_str(), name.c_str(), value.data());
-    const std::string expected = content.empty() ? "" : expectedValue(content, name.c_str());
+    const std::string expected = content.empty() ? "" : expectedValue(content, asCString(name));
     if (std::string(value.data()) != expected || result != (expected.empty() ? -1 : 0)) {
         std::fprintf(stderr, "name '%s': got %d '%s', expected '%s'\n", name.c_str(), result,
                      value.data(), expected.c_str());

@@ -16,6 +16,11 @@
 
 namespace {
 
+// The text a C function sees in s: everything before its first NUL.
+std::string asCString(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
+
 std::string g_section;
 
 // The value of the first line "<name>" or "<name><blank or tab>...", or false.
@@ -57,7 +62,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider provider(data, size);
     const int capacity = provider.ConsumeIntegralInRange<int>(0, 64);
-    const std::string name = provider.ConsumeRandomLengthString(8).c_str();
+    const std::string name = asCString(provider.ConsumeRandomLengthString(8));
     const std::string content = provider.ConsumeRemainingBytesAsString();
     const int fd = ::open(g_section.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0 ||

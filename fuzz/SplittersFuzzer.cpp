@@ -14,6 +14,11 @@
 
 namespace {
 
+// The text a C function sees in s: everything before its first NUL.
+std::string asCString(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
+
 std::vector<std::string> referenceTokens(const char* str, const std::string& separators) {
     std::vector<std::string> tokens;
     std::string current;
@@ -55,8 +60,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider provider(data, size);
-    const std::string separators = provider.ConsumeRandomLengthString(6).c_str();
-    const std::string subSeparators = provider.ConsumeRandomLengthString(6).c_str();
+    const std::string separators = asCString(provider.ConsumeRandomLengthString(6));
+    const std::string subSeparators = asCString(provider.ConsumeRandomLengthString(6));
     const std::string input = provider.ConsumeRemainingBytesAsString();
 
     int count = -1;
