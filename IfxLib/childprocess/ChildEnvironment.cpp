@@ -8,17 +8,6 @@ namespace ifxlib {
 
 namespace {
 
-size_t countPairs(char** envName, char** envValue) {
-    if (envName == nullptr || envValue == nullptr) {
-        return 0;
-    }
-    size_t count = 0;
-    while (envName[count] != nullptr && envValue[count] != nullptr) {
-        ++count;
-    }
-    return count;
-}
-
 // Like putenv, an entry's name is what comes before its first "=".
 bool sameName(const char* entry, const std::string& added) {
     const size_t nameLength = added.find('=');
@@ -27,8 +16,17 @@ bool sameName(const char* entry, const std::string& added) {
 
 }  // namespace
 
+size_t CountEnvironmentPairs(char* const* envName, char* const* envValue) {
+    size_t count = 0;
+    while (envName != nullptr && envValue != nullptr && envName[count] != nullptr &&
+           envValue[count] != nullptr) {
+        ++count;
+    }
+    return count;
+}
+
 ChildEnvironment::ChildEnvironment(char** envName, char** envValue) {
-    const size_t pairs = countPairs(envName, envValue);
+    const size_t pairs = CountEnvironmentPairs(envName, envValue);
     if (pairs == 0) {
         return;
     }

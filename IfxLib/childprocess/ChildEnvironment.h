@@ -11,6 +11,10 @@
 
 namespace ifxlib {
 
+// The number of name/value pairs a launch sets: index by index while both lists go on,
+// so the shorter list ends them; none when either list is null.
+size_t CountEnvironmentPairs(char* const* envName, char* const* envValue);
+
 class ChildEnvironment {
   public:
     // Nothing to set: the child keeps the environment it inherits.

@@ -88,11 +88,8 @@ void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user) {
 
 void ApplyEnvironment(const ChildLog& log, char** envName, char** envValue,
                       ChildEnvironment& environment) {
-    if (envName == nullptr || envValue == nullptr || envName[0] == nullptr ||
-        envValue[0] == nullptr) {
-        return;
-    }
-    for (int i = 0; envName[i] != nullptr && envValue[i] != nullptr; ++i) {
+    const int pairs = static_cast<int>(CountEnvironmentPairs(envName, envValue));
+    for (int i = 0; i < pairs; ++i) {
         IFX_CHILD_TRACE(log, "Child SETENVIRONMENTVARIABLE(%d): %s=%s", i, envName[i], envValue[i]);
     }
     if (char** entries = environment.Entries()) {

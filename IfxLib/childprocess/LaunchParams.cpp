@@ -2,6 +2,7 @@
 // which the child sees at the same address as the parent.
 
 #include "LaunchParams.h"
+#include "ChildEnvironment.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,26 +22,9 @@ char* copyString(const char* text) {
     return copy;
 }
 
-bool hasEnvironmentPairs(char* const* envName, char* const* envValue) {
-    return envName != nullptr && envValue != nullptr && envName[0] != nullptr &&
-           envValue[0] != nullptr;
-}
-
 size_t countArguments(char* const* argv) {
     size_t count = 0;
     while (argv != nullptr && argv[count] != nullptr) {
-        ++count;
-    }
-    return count;
-}
-
-// Pairs end where the shorter list ends.
-size_t countPairs(char* const* envName, char* const* envValue) {
-    if (!hasEnvironmentPairs(envName, envValue)) {
-        return 0;
-    }
-    size_t count = 0;
-    while (envName[count] != nullptr && envValue[count] != nullptr) {
         ++count;
     }
     return count;
@@ -67,7 +51,7 @@ int CheckFitsParamBlock(const char* path, char** argv, const char* ifxUser, char
     }
     // Each list needs a null slot after its last entry.
     if (countArguments(argv) >= kArgumentSlots ||
-        countPairs(envName, envValue) >= kEnvironmentSlots) {
+        ifxlib::CountEnvironmentPairs(envName, envValue) >= kEnvironmentSlots) {
         return E2BIG;
     }
     return 0;
@@ -96,12 +80,12 @@ void IfxChildProcess::SetPostForkParam(IfxChildParam* block, char* path, char** 
         block->argv[i] = copyString(argv[i]);
     }
 
-    const size_t pairs = countPairs(envName, envValue);
+    const size_t pairs = ifxlib::CountEnvironmentPairs(envName, envValue);
     for (size_t i = 0; i < pairs && i < kEnvironmentSlots - 1; ++i) {
         block->envName[i] = copyString(envName[i]);
         block->envValue[i] = copyString(envValue[i]);
     }
-    if (hasEnvironmentPairs(block->envName, block->envValue)) {
+    if (ifxlib::CountEnvironmentPairs(block->envName, block->envValue) > 0) {
         for (size_t i = 0; i < kEnvironmentSlots && block->envName[i] != nullptr; ++i) {
             EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent env[%s]=%s", block->envName[i],
                               block->envValue[i]);
@@ -124,7 +108,7 @@ void IfxChildProcess::GetPostForkParam(IfxChildParam* block, char* path, char** 
     if (block == nullptr || path == nullptr || ifxUser == nullptr) {
         return;
     }
-    if (hasEnvironmentPairs(block->envName, block->envValue)) {
+    if (ifxlib::CountEnvironmentPairs(block->envName, block->envValue) > 0) {
         for (size_t i = 0;
              i < kEnvironmentSlots && block->envName[i] != nullptr && block->envValue[i] != nullptr;
              ++i) {

@@ -14,30 +14,20 @@ constexpr int kShortWrite = -2;
 constexpr int kNoDataYet = EAGAIN;
 constexpr int kOutputEnded = EPIPE;
 
-// A descriptor this object no longer holds may by now carry someone else's file, so it
-// is never touched again; the call fails as on a closed descriptor.
-ssize_t writeOnce(bool held, int fd, const char* data, size_t length) {
+// One read or write, resumed after a signal. A descriptor this object no longer holds may
+// by now carry someone else's file, so it is never touched again; the call fails as on a
+// closed descriptor.
+template <typename Transfer>
+ssize_t transferOnce(bool held, Transfer transfer) {
     if (!held) {
         errno = EBADF;
         return -1;
     }
-    ssize_t written;
+    ssize_t result;
     do {
-        written = ::write(fd, data, length);
-    } while (written < 0 && errno == EINTR);
-    return written;
-}
-
-ssize_t readOnce(bool held, int fd, char* buffer, size_t size) {
-    if (!held) {
-        errno = EBADF;
-        return -1;
-    }
-    ssize_t received;
-    do {
-        received = ::read(fd, buffer, size);
-    } while (received < 0 && errno == EINTR);
-    return received;
+        result = transfer();
+    } while (result < 0 && errno == EINTR);
+    return result;
 }
 
 }  // namespace
@@ -49,7 +39,8 @@ int IfxChildProcess::WriteBuf(char* text) {
         return 0;
     }
     const size_t length = std::strlen(text) + 1;  // the child splits commands at the NUL
-    const ssize_t written = writeOnce(m_bownpipepw[1], m_phpipepw[1], text, length);
+    const ssize_t written =
+        transferOnce(m_bownpipepw[1], [&] { return ::write(m_phpipepw[1], text, length); });
     if (written != static_cast<ssize_t>(length)) {
         const int error = written < 0 ? errno : kShortWrite;
         m_lasterror = error;
@@ -72,7 +63,9 @@ int IfxChildProcess::ReadBuf(char* buffer, long size) {
         received = -1;
     } else {
         std::memset(buffer, 0, static_cast<size_t>(size));
-        received = readOnce(m_bownpipecw[0], m_phpipecw[0], buffer, static_cast<size_t>(size));
+        received = transferOnce(m_bownpipecw[0], [&] {
+            return ::read(m_phpipecw[0], buffer, static_cast<size_t>(size));
+        });
     }
     if (received < 0) {
         m_lasterror = errno;

@@ -8,19 +8,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "JxErrorText.h"
 #include "JxExitStatus.h"
 
 namespace {
-
-void setError(std::string* error, const char* what, int code) {
-    if (error != nullptr) {
-        *error = what;
-        if (code != 0) {
-            *error += ": ";
-            *error += std::strerror(code);
-        }
-    }
-}
 
 long long monotonicMilliseconds() {
     struct timespec now {};
@@ -81,15 +72,15 @@ JxProcess::~JxProcess() {
 
 bool JxProcess::Fork(void (*callback)(void*), void* argument, std::string* error) {
     if (callback == nullptr || m_child > 0) {
-        setError(error, callback == nullptr ? "no callback" : "this object already started a child",
-                 0);
+        JxSetErrorText(
+            error, callback == nullptr ? "no callback" : "this object already started a child", 0);
         errno = callback == nullptr ? EINVAL : EBUSY;
         return false;
     }
     pid_t pid = ::fork();
     if (pid < 0) {
         int code = errno;
-        setError(error, "fork failed", code);
+        JxSetErrorText(error, "fork failed", code);
         errno = code;
         return false;
     }
@@ -110,13 +101,13 @@ int JxProcess::GetChildPid() const {
 
 bool JxProcess::WaitForProcessToEnd(int* status, std::string* error, int timeout) {
     if (status == nullptr) {
-        setError(error, "no place for the status", 0);
+        JxSetErrorText(error, "no place for the status", 0);
         errno = EINVAL;
         return false;
     }
     if (m_child <= 0 || m_reaped) {
-        setError(error, m_child <= 0 ? "no child to wait for" : "the child was already waited for",
-                 0);
+        JxSetErrorText(
+            error, m_child <= 0 ? "no child to wait for" : "the child was already waited for", 0);
         errno = ECHILD;
         return false;
     }
@@ -124,12 +115,12 @@ bool JxProcess::WaitForProcessToEnd(int* status, std::string* error, int timeout
         int code = 0;
         Readiness readiness = waitUntilEnded(m_child, timeout, &code);
         if (readiness == Readiness::TimedOut) {
-            setError(error, "timed out", 0);
+            JxSetErrorText(error, "timed out", 0);
             errno = ETIMEDOUT;
             return false;
         }
         if (readiness == Readiness::Failed) {
-            setError(error, "cannot watch the child", code);
+            JxSetErrorText(error, "cannot watch the child", code);
             errno = code;
             return false;
         }
@@ -141,7 +132,7 @@ bool JxProcess::WaitForProcessToEnd(int* status, std::string* error, int timeout
     } while (result < 0 && errno == EINTR);
     if (result < 0) {
         int code = errno;
-        setError(error, "waitpid failed", code);
+        JxSetErrorText(error, "waitpid failed", code);
         errno = code;
         return false;
     }

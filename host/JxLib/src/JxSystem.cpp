@@ -7,19 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "JxErrorText.h"
 #include "JxExitStatus.h"
 
 extern char** environ;
 
 namespace {
-
-void setError(std::string* error, const char* what, int code) {
-    if (error != nullptr) {
-        *error = what;
-        *error += ": ";
-        *error += std::strerror(code);
-    }
-}
 
 void closeDescriptor(int fd) {
     int saved = errno;
@@ -67,13 +60,13 @@ int readAll(int fd, std::string* output) {
 int JxProcess::system(const char* command, std::string* output, std::string* error,
                       int /*reserved*/, bool /*option*/) {
     if (command == nullptr) {
-        setError(error, "no command", EINVAL);
+        JxSetErrorText(error, "no command", EINVAL);
         errno = EINVAL;
         return -1;
     }
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        setError(error, "pipe failed", errno);
+        JxSetErrorText(error, "pipe failed", errno);
         return -1;
     }
     pid_t pid = 0;
@@ -81,7 +74,7 @@ int JxProcess::system(const char* command, std::string* output, std::string* err
     closeDescriptor(pipeFds[1]);
     if (spawnError != 0) {
         closeDescriptor(pipeFds[0]);
-        setError(error, "cannot start /bin/sh", spawnError);
+        JxSetErrorText(error, "cannot start /bin/sh", spawnError);
         errno = spawnError;
         return -1;
     }
@@ -93,11 +86,11 @@ int JxProcess::system(const char* command, std::string* output, std::string* err
         waited = ::waitpid(pid, &raw, 0);
     } while (waited < 0 && errno == EINTR);
     if (waited < 0) {
-        setError(error, "waitpid failed", errno);
+        JxSetErrorText(error, "waitpid failed", errno);
         return -1;
     }
     if (readError != 0) {
-        setError(error, "reading the command's output failed", readError);
+        JxSetErrorText(error, "reading the command's output failed", readError);
         errno = readError;
         return -1;
     }
