@@ -7,6 +7,8 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "EnvironmentLock.h"
+
 int GETLASTERROR() {
     return errno;
 }
@@ -16,14 +18,18 @@ unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int
         errno = EINVAL;
         return 0;
     }
-    char* stored = std::getenv(name);
-    if (stored == nullptr) {
-        return 0;
+    std::string value;
+    {
+        const auto environmentLock = ifxlib::LockEnvironment();
+        char* stored = std::getenv(name);
+        if (stored == nullptr) {
+            return 0;
+        }
+        value = stored;
+        trim_both(value);
+        // Later readers of the variable, and children started from now on, see it trimmed.
+        std::memmove(stored, value.c_str(), value.size() + 1);
     }
-    std::string value(stored);
-    trim_both(value);
-    // Later readers of the variable, and children started from now on, see it trimmed.
-    std::memmove(stored, value.c_str(), value.size() + 1);
 
     const size_t length = value.size();
     if (buffer != nullptr && length < size) {
@@ -50,6 +56,7 @@ int SETENVIRONMENTVARIABLE(const char* name, const char* value) {
     // never freed.
     char* entry = ::strdup(composed);
     if (entry != nullptr) {
+        const auto environmentLock = ifxlib::LockEnvironment();
         result = ::putenv(entry) == 0 ? 1 : 0;  // NOLINT(clang-analyzer-unix.Malloc): kept
     }
     const int saved = errno;
