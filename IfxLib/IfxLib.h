@@ -136,9 +136,12 @@ class IFXLIB_API IfxChildProcess {
 // ---------------------------------------------------------------------------------------
 
 // Copies into value the second field of the first non-comment line of the ONCONFIG file
-// that mentions paramName anywhere. 0 when value is non-empty afterwards; -1 when the file
-// cannot be read or is empty (value untouched), when nothing was found into an empty
-// value, or for a null argument. value must be large enough for any value of the file.
+// whose first field is exactly paramName (case-sensitive; fields are separated by blanks
+// and tabs). A second field that begins with "#" is a comment: the parameter then has no
+// value, and as the first match it still ends the search. 0 when value is non-empty
+// afterwards; -1 when the file cannot be read or is empty (value untouched), when nothing
+// was found into an empty value, or for a null argument. value must be large enough for
+// any value of the file.
 IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value);
 
 // ---------------------------------------------------------------------------------------
