@@ -214,7 +214,9 @@ IFXLIB_API int GETLASTERROR();
 
 // 0 when name is not set; the length of the value when it fits in size bytes with its
 // NUL (copied into buffer); the length plus one when it does not (buffer untouched). The
-// value is trimmed of white space in the process environment itself first.
+// value is trimmed of white space in the process environment itself first; an entry with
+// nothing to trim is only read, so one in read-only memory is safe unless it needs
+// trimming.
 IFXLIB_API unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int size);
 
 // 1 when name=value was added to the environment, 0 when not (errno tells why). The
