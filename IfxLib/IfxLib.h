@@ -236,5 +236,7 @@ IFXLIB_API int GET_PARENTPID(int pid);
 IFXLIB_API char* CreateDateString(long time);
 
 // Moves a file by hard link, replacing an existing target. 0, or -1 with errno set; the
-// target is replaced only once the new link exists, so a failure keeps it.
+// target is replaced only once the new link exists, so a failure keeps it. Both paths
+// naming one directory entry (however spelled) is a move onto itself: 0, nothing changes.
+// Two hard links of one file are two entries: the source's name is removed.
 IFXLIB_API int jxrename(char* from, char* to);
