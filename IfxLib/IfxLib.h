@@ -231,8 +231,9 @@ IFXLIB_API int GET_CURRENTTHREADID();
 // failed (for example, no such process).
 IFXLIB_API int GET_PARENTPID(int pid);
 
-// "MM_DD_YYYY-hh:mm:ss" of time in local time, in one static buffer that every call
-// overwrites.
+// "MM_DD_YYYY-hh:mm:ss" of time in local time (the year has as many digits as it needs),
+// in one static buffer that every call overwrites; empty for a time the C library cannot
+// convert.
 IFXLIB_API char* CreateDateString(long time);
 
 // Moves a file by hard link, replacing an existing target. 0, or -1 with errno set; the
