@@ -180,21 +180,24 @@ IFXLIB_API int GetOrreryLogFilesPath(char* path, int size);
 
 // Copies the tokens of str (maximal runs of bytes not in separators; with two sets, not in
 // either) into tokens, which must have room for all of them, each token its own malloc
-// block. The number of tokens, or -1 on a null argument or a failed allocation (logged);
-// tokens stored before a failure stay with the caller, the failed entry is null.
+// block. The number of tokens, or -1: EINVAL for a null argument, EOVERFLOW for a str of
+// more than INT_MAX bytes (nothing allocated), or a failed allocation (logged); tokens
+// stored before a failure stay with the caller, the failed entry is null.
 IFXLIB_API int split(const char* str, char** tokens, const char* separators);
 IFXLIB_API int split(const char* str, char** tokens, const char* separators,
                      const char* subSeparators);
 // A new array of exactly the tokens of str, their number in *count; release it with
-// free_split_array. Null on a null argument or a failed allocation (logged), with nothing
-// left allocated. free_split_array releases count entries (nulls skipped) and the array.
+// free_split_array. Null with nothing left allocated: EINVAL for a null argument and
+// EOVERFLOW for a str of more than INT_MAX bytes (*count not written either time), or a
+// failed allocation (logged). free_split_array releases count entries (nulls skipped) and
+// the array.
 IFXLIB_API char** CommandLineToArgv(const char* str, int* count, const char* separators);
 IFXLIB_API char** SplitLine(const char* str, int* count, const char* separators,
                             const char* subSeparators);
 IFXLIB_API void free_split_array(int count, char** tokens);
 
 // White space (ASCII only, never a byte of 0x80 or above) removed at both ends in place:
-// the end is cut with NULs, the returned pointer skips the start.
+// the end is cut with NULs, the returned pointer skips the start. Any length.
 IFXLIB_API char* TRIM(char* str);
 // strtok_r under the name shared code uses.
 IFXLIB_API char* STRTOK(char* str, const char* delim, char** saveptr);
@@ -202,7 +205,9 @@ IFXLIB_API char* STRTOK(char* str, const char* delim, char** saveptr);
 // and returns str; symb1 NUL or equal to symb2 changes nothing.
 IFXLIB_API char* ChangeSymb1ToSymb2(char* str, char symb1, char symb2);
 // Length of the line before the first separator in text; the separator's length when text
-// starts with it; the length of text when there is none.
+// starts with it; the length of text when there is none. Never negative: a length beyond
+// INT_MAX is given as INT_MAX with errno EOVERFLOW (errno is otherwise left alone), so that
+// a caller reading or skipping that many bytes stays inside the line.
 IFXLIB_API int GetNextLine(char* text, const char* separator);
 
 // ---------------------------------------------------------------------------------------
