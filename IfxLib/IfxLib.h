@@ -136,9 +136,12 @@ class IFXLIB_API IfxChildProcess {
 // ---------------------------------------------------------------------------------------
 
 // Copies into value the second field of the first non-comment line of the ONCONFIG file
-// that mentions paramName anywhere. 0 when value is non-empty afterwards; -1 when the file
-// cannot be read or is empty (value untouched), when nothing was found into an empty
-// value, or for a null argument. value must be large enough for any value of the file.
+// whose first field is exactly paramName (case-sensitive; fields are separated by blanks
+// and tabs). A second field that begins with "#" is a comment: the parameter then has no
+// value, and as the first match it still ends the search. 0 when value is non-empty
+// afterwards; -1 when the file cannot be read or is empty (value untouched), when nothing
+// was found into an empty value, or for a null argument. value must be large enough for
+// any value of the file.
 IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value);
 
 // ---------------------------------------------------------------------------------------
@@ -177,21 +180,24 @@ IFXLIB_API int GetOrreryLogFilesPath(char* path, int size);
 
 // Copies the tokens of str (maximal runs of bytes not in separators; with two sets, not in
 // either) into tokens, which must have room for all of them, each token its own malloc
-// block. The number of tokens, or -1 on a null argument or a failed allocation (logged);
-// tokens stored before a failure stay with the caller, the failed entry is null.
+// block. The number of tokens, or -1: EINVAL for a null argument, EOVERFLOW for a str of
+// more than INT_MAX bytes (nothing allocated), or a failed allocation (logged); tokens
+// stored before a failure stay with the caller, the failed entry is null.
 IFXLIB_API int split(const char* str, char** tokens, const char* separators);
 IFXLIB_API int split(const char* str, char** tokens, const char* separators,
                      const char* subSeparators);
 // A new array of exactly the tokens of str, their number in *count; release it with
-// free_split_array. Null on a null argument or a failed allocation (logged), with nothing
-// left allocated. free_split_array releases count entries (nulls skipped) and the array.
+// free_split_array. Null with nothing left allocated: EINVAL for a null argument and
+// EOVERFLOW for a str of more than INT_MAX bytes (*count not written either time), or a
+// failed allocation (logged). free_split_array releases count entries (nulls skipped) and
+// the array.
 IFXLIB_API char** CommandLineToArgv(const char* str, int* count, const char* separators);
 IFXLIB_API char** SplitLine(const char* str, int* count, const char* separators,
                             const char* subSeparators);
 IFXLIB_API void free_split_array(int count, char** tokens);
 
 // White space (ASCII only, never a byte of 0x80 or above) removed at both ends in place:
-// the end is cut with NULs, the returned pointer skips the start.
+// the end is cut with NULs, the returned pointer skips the start. Any length.
 IFXLIB_API char* TRIM(char* str);
 // strtok_r under the name shared code uses.
 IFXLIB_API char* STRTOK(char* str, const char* delim, char** saveptr);
@@ -199,7 +205,9 @@ IFXLIB_API char* STRTOK(char* str, const char* delim, char** saveptr);
 // and returns str; symb1 NUL or equal to symb2 changes nothing.
 IFXLIB_API char* ChangeSymb1ToSymb2(char* str, char symb1, char symb2);
 // Length of the line before the first separator in text; the separator's length when text
-// starts with it; the length of text when there is none.
+// starts with it; the length of text when there is none. Never negative: a length beyond
+// INT_MAX is given as INT_MAX with errno EOVERFLOW (errno is otherwise left alone), so that
+// a caller reading or skipping that many bytes stays inside the line.
 IFXLIB_API int GetNextLine(char* text, const char* separator);
 
 // ---------------------------------------------------------------------------------------
@@ -211,7 +219,9 @@ IFXLIB_API int GETLASTERROR();
 
 // 0 when name is not set; the length of the value when it fits in size bytes with its
 // NUL (copied into buffer); the length plus one when it does not (buffer untouched). The
-// value is trimmed of white space in the process environment itself first.
+// value is trimmed of white space in the process environment itself first; an entry with
+// nothing to trim is only read, so one in read-only memory is safe unless it needs
+// trimming.
 IFXLIB_API unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int size);
 
 // 1 when name=value was added to the environment, 0 when not (errno tells why). The
@@ -226,10 +236,13 @@ IFXLIB_API int GET_CURRENTTHREADID();
 // failed (for example, no such process).
 IFXLIB_API int GET_PARENTPID(int pid);
 
-// "MM_DD_YYYY-hh:mm:ss" of time in local time, in one static buffer that every call
-// overwrites.
+// "MM_DD_YYYY-hh:mm:ss" of time in local time (the year has as many digits as it needs),
+// in one static buffer that every call overwrites; empty for a time the C library cannot
+// convert.
 IFXLIB_API char* CreateDateString(long time);
 
 // Moves a file by hard link, replacing an existing target. 0, or -1 with errno set; the
-// target is replaced only once the new link exists, so a failure keeps it.
+// target is replaced only once the new link exists, so a failure keeps it. Both paths
+// naming one directory entry (however spelled) is a move onto itself: 0, nothing changes.
+// Two hard links of one file are two entries: the source's name is removed.
 IFXLIB_API int jxrename(char* from, char* to);

@@ -1,6 +1,7 @@
 // ReadFromOnconfig against a literal reading of the line rules: split at line feeds,
-// trim blanks, tabs and carriage returns, skip empty and "#" lines, the first line that
-// holds the name anywhere decides, and its second blank-separated field is the value.
+// trim blanks, tabs and carriage returns, skip empty and "#" lines, the first line whose
+// first blank-separated field is the name decides, and its second field is the value
+// unless it begins with "#".
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/mman.h>
@@ -9,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -57,15 +57,18 @@ std::string expectedValue(const std::string& content, const std::string& name) {
         if (line.empty() || line[0] == '#') {
             continue;
         }
-        // The line is searched as a C string: a NUL ends what can match.
-        if (std::strstr(line.c_str(), name.c_str()) == nullptr) {
-            continue;
-        }
         for (char& c : line) {
             c = c == '\t' ? ' ' : c;
         }
         const std::vector<std::string> fields = piecesOf(line, ' ');
-        return fields.size() > 1 ? asCString(fields[1]) : std::string();
+        // Compared byte for byte: a field with a NUL inside is not the name before it.
+        if (fields.empty() || fields[0] != name) {
+            continue;
+        }
+        if (fields.size() < 2 || fields[1][0] == '#') {
+            return "";
+        }
+        return asCString(fields[1]);
     }
     return "";
 }

@@ -27,13 +27,17 @@ std::vector<std::string> fieldsOf(std::string line) {
     return fields;
 }
 
-// Copies field 2 of the matched line, when it has one, into value and logs the outcome.
-void takeValue(const EvEvent& event, const std::string& line, const char* paramName, char* value) {
-    const std::vector<std::string> fields = fieldsOf(line);
+// Copies field 2 of the matched line, when it has one, into value and logs the outcome. A
+// second field that begins with "#" opens the line's comment: the parameter is set to
+// nothing, and a word of the comment must not be taken for its value.
+void takeValue(const EvEvent& event, const std::vector<std::string>& fields, const char* paramName,
+               char* value) {
     if (fields.size() > 1) {
         EvDebug::Debug(&event, kTag, " nitems : %d ", static_cast<int>(fields.size()));
         const std::string& found = fields[1];
-        std::strncpy(value, found.c_str(), found.size() + 1);
+        if (FXString::CompareLeft(found, "#") != 0) {
+            std::strncpy(value, found.c_str(), found.size() + 1);
+        }
     }
     EvDebug::Debug(&event, kTag, " Parameter %s= %s ", paramName, value);
 }
@@ -66,12 +70,16 @@ std::string::size_type findName(const std::string& content, const char* name,
     return std::string::npos;
 }
 
-// Copies into line the trimmed text of the first parameter line that holds paramName.
-// Only lines that hold the name anywhere can match, so the whole content is searched
-// for it first and just those candidate lines are trimmed and checked; the first
-// candidate that passes is the first match in file order. The first match decides, even
-// when it yields no value.
-bool findFirstMatchingLine(const std::string& content, const char* paramName, std::string& line) {
+// Finds the first parameter line whose first field is paramName, and gives its trimmed
+// text and its fields. The whole content is searched for the name first and only the
+// lines that hold it are trimmed and split: a parameter's own line holds its name, and
+// most lines do not. The first line that passes is the first match in file order, and it
+// decides even when it yields no value.
+bool findFirstMatchingLine(const std::string& content, const char* paramName, std::string& line,
+                           std::vector<std::string>& fields) {
+    if (*paramName == '\0') {
+        return false;  // fields are never empty
+    }
     std::string::size_type from = 0;
     for (;;) {
         const std::string::size_type at = findName(content, paramName, from);
@@ -82,10 +90,13 @@ bool findFirstMatchingLine(const std::string& content, const char* paramName, st
         const std::string::size_type end = lineEnd(content, at);
         line.assign(content, start, end - start);
         FXString::Trim(line, kLineBlanks);
-        // Checked again on the trimmed line: the name may have begun in trimmed blanks
-        // or run on into the next line.
-        if (isParameterLine(line) && FXString::FindString(line, paramName, false) != nullptr) {
-            return true;
+        if (isParameterLine(line)) {
+            fields = fieldsOf(line);
+            // The name may stand anywhere in the line: inside a longer name (TAPEDEV in
+            // LTAPEDEV), a value or a comment. Only the first field names the parameter.
+            if (!fields.empty() && fields[0] == paramName) {
+                return true;
+            }
         }
         if (end >= content.size()) {
             return false;
@@ -111,9 +122,10 @@ int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* valu
     }
 
     std::string line;
-    if (findFirstMatchingLine(content, paramName, line)) {
+    std::vector<std::string> fields;
+    if (findFirstMatchingLine(content, paramName, line, fields)) {
         EvDebug::DebugLvl(&event, kTag, 3, "Config file line: %s", line.c_str());
-        takeValue(event, line, paramName, value);
+        takeValue(event, fields, paramName, value);
     }
 
     if (value[0] == '\0') {

@@ -1,14 +1,16 @@
 #include <IfxLib/IfxLib.h>
 
+#include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 #include <IfxLib/platform/HostServices.h>
 
 namespace {
 char datebuf[32];
-const char dateprintf[] = "%02d_%02d_%d-%02d:%02d:%02d";
+// The year is a long long: tm_year + 1900 leaves the range of int for the last years the
+// C library can convert.
+const char dateprintf[] = "%02d_%02d_%lld-%02d:%02d:%02d";
 }  // namespace
 
 char* CreateDateString(long time) {
@@ -20,12 +22,14 @@ char* CreateDateString(long time) {
         datebuf[0] = '\0';
         return datebuf;
     }
-    // Wide enough for any six ints; only a year beyond four digits gets near the end of
-    // datebuf, and the text is cut there rather than written past it.
-    char text[96];
-    std::snprintf(text, sizeof text, dateprintf, local->tm_mon + 1, local->tm_mday,
-                  local->tm_year + 1900, local->tm_hour, local->tm_min, local->tm_sec);
-    std::strncpy(datebuf, text, sizeof datebuf - 1);
-    datebuf[sizeof datebuf - 1] = '\0';
+    // At most 26 characters: a year of 11 (an int plus 1900, sign included) and five
+    // fields of two, which the C library keeps in range. Should a text not fit all the
+    // same, no cut date is handed out.
+    const int length = std::snprintf(datebuf, sizeof datebuf, dateprintf, local->tm_mon + 1,
+                                     local->tm_mday, static_cast<long long>(local->tm_year) + 1900,
+                                     local->tm_hour, local->tm_min, local->tm_sec);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof datebuf) {
+        datebuf[0] = '\0';
+    }
     return datebuf;
 }

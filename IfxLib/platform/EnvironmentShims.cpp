@@ -28,7 +28,11 @@ unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int
         value = stored;
         trim_both(value);
         // Later readers of the variable, and children started from now on, see it trimmed.
-        std::memmove(stored, value.c_str(), value.size() + 1);
+        // Only a value that trimming shortened is written: an entry may sit in read-only
+        // memory (putenv of a string literal), and one with nothing to trim is left as is.
+        if (value.size() != std::strlen(stored)) {
+            std::memmove(stored, value.c_str(), value.size() + 1);
+        }
     }
 
     const size_t length = value.size();

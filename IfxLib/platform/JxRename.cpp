@@ -21,11 +21,32 @@ std::string directoryOf(const char* path) {
     return std::string(path, static_cast<size_t>(slash - path));
 }
 
-bool sameFile(const char* first, const char* second) {
+// The last component of path; empty when path ends in "/", as a directory's name may.
+const char* lastComponent(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? path : slash + 1;
+}
+
+// True when both paths name one directory entry: the same name in the same directory,
+// however the directory is spelled ("d/f", "d/./f", "d//f", a linked directory). Two hard
+// links of one file are two entries, so the file's own inode cannot tell this.
+bool sameEntry(const char* first, const char* second) {
+    const char* firstName = lastComponent(first);
+    const char* secondName = lastComponent(second);
+    if (std::strcmp(firstName, secondName) != 0 || *firstName == '\0' ||
+        std::strcmp(firstName, ".") == 0 || std::strcmp(firstName, "..") == 0) {
+        return false;
+    }
     struct stat a {};
     struct stat b {};
-    return ::lstat(first, &a) == 0 && ::lstat(second, &b) == 0 && a.st_dev == b.st_dev &&
+    return ::stat(directoryOf(first).c_str(), &a) == 0 &&
+           ::stat(directoryOf(second).c_str(), &b) == 0 && a.st_dev == b.st_dev &&
            a.st_ino == b.st_ino;
+}
+
+bool exists(const char* path) {
+    struct stat info {};
+    return ::lstat(path, &info) == 0;
 }
 
 // Links source to a fresh name in directory; the name is returned in temporary.
@@ -55,10 +76,9 @@ int jxrename(char* from, char* to) {
         errno = EINVAL;
         return -1;
     }
-    // Moving a file onto itself (the same path, or another hard link of the same file)
-    // would otherwise end with the only copy removed; like rename(2) it changes nothing.
-    // lstat, so that a symbolic link as the target is replaced rather than followed.
-    if (sameFile(from, to)) {
+    // Moving an entry onto itself would otherwise end with the only name removed; like
+    // rename(2) it changes nothing. A missing source goes on to fail in link.
+    if (sameEntry(from, to) && exists(from)) {
         return 0;
     }
     std::string temporary;
@@ -71,5 +91,8 @@ int jxrename(char* from, char* to) {
         errno = saved;
         return -1;
     }
+    // When the target already was another link of the source's file, rename(2) did
+    // nothing and the temporary name is still there; otherwise it is gone (ENOENT here).
+    ::unlink(temporary.c_str());
     return ::unlink(from);
 }

@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -18,15 +17,6 @@ struct FreeDeleter {
 };
 using WorkingCopy = std::unique_ptr<char, FreeDeleter>;
 
-// Token counts are ints, so an input must stay below 2^31 bytes.
-bool isSplittable(const char* str) {
-    if (std::strlen(str) >= static_cast<std::size_t>(INT_MAX)) {
-        errno = EOVERFLOW;
-        return false;
-    }
-    return true;
-}
-
 // What both overloads start with: their arguments checked, and a copy of str for STRTOK
 // to write into, so that the caller's input stays as it was. Null when the split cannot
 // go on (errno set, or the failed allocation logged).
@@ -40,7 +30,7 @@ WorkingCopy startSplit(const char* str, char** tokens,
         errno = EINVAL;
         return nullptr;
     }
-    if (!isSplittable(str)) {
+    if (!ifxlib::isSplittable(str)) {
         return nullptr;
     }
     return WorkingCopy(ifxlib::copyOrLog(str, std::strlen(str), kTag));

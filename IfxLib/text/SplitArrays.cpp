@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,8 +18,7 @@ int workingCapacity(const char* str) {
 // the tokens found. On any failure nothing allocated here reaches the caller.
 template <typename SplitInto>
 char** buildTokenArray(const char* str, int* count, const char* tag, SplitInto splitInto) {
-    if (std::strlen(str) >= static_cast<std::size_t>(INT_MAX)) {
-        errno = EOVERFLOW;
+    if (!ifxlib::isSplittable(str)) {
         return nullptr;
     }
     const int capacity = workingCapacity(str);

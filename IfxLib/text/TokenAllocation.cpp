@@ -1,11 +1,21 @@
 #include "TokenAllocation.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include <IfxLib/platform/HostServices.h>
 
 namespace ifxlib {
+
+bool isSplittable(const char* str) {
+    if (std::strlen(str) > static_cast<std::size_t>(INT_MAX)) {
+        errno = EOVERFLOW;
+        return false;
+    }
+    return true;
+}
 
 void* allocateOrLog(std::size_t bytes, const char* tag) {
     void* block = std::malloc(bytes);

@@ -1,5 +1,5 @@
 #include <cctype>
-#include <cstdint>
+#include <cstddef>
 #include <cstring>
 
 #include <IfxLib/IfxLib.h>
@@ -20,7 +20,7 @@ char* TRIM(char* str) {
         return nullptr;
     }
     char* start = str;
-    int32_t remaining = static_cast<int32_t>(std::strlen(str));
+    std::size_t remaining = std::strlen(str);
     // Each round disposes of one byte: the front is consumed first, then the back, so the
     // loop never looks outside the string.
     while (remaining-- != 0) {

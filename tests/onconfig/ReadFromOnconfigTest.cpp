@@ -46,7 +46,7 @@ struct LineCase {
     const char* param = "NAME";
 };
 
-TEST_F(ReadFromOnconfigTest, FirstLineThatMentionsTheNameDecides) {
+TEST_F(ReadFromOnconfigTest, FirstLineNamedByItsFirstFieldDecides) {
     const std::vector<LineCase> cases = {
         {"blanks between fields", "NAME    value    # comment\n", 0, "value"},
         {"tabs between fields", "NAME\tvalue\t\t# comment\n", 0, "value"},
@@ -55,20 +55,58 @@ TEST_F(ReadFromOnconfigTest, FirstLineThatMentionsTheNameDecides) {
         {"last line without LF", "A 1\nNAME last", 0, "last"},
         {"blank and CR-only lines skipped", "\n\n \t\n\r\nNAME v\n", 0, "v"},
         {"value with blanks gives its first word", "NAME a b\n", 0, "a"},
-        {"trailing comment without value", "NAME   # comment\n", 0, "#"},
         {"hash inside value", "NAME value#note\n", 0, "value#note"},
         {"indented comment never matches", "  # NAME value\nNAME real\n", 0, "real"},
-        {"inside a longer name", "LONGNAME first\nNAME second\n", 0, "first"},
-        {"inside an earlier value", "OTHER NAME_DIR\nNAME second\n", 0, "NAME_DIR"},
-        {"inside an earlier trailing comment", "OTHER x # see NAME\nNAME y\n", 0, "x"},
         {"case matters", "name lower\nNAME upper\n", 0, "upper"},
         {"name alone stops the scan", "NAME\nNAME later\n", -1, ""},
         {"only in comments", "# NAME value\n#NAME value\n", -1, ""},
         {"blank-only file", "  \n\t\n\r\n", -1, ""},
         {"absent", "OTHER 1\n", -1, ""},
         {"NUL byte ends what a line shows", std::string("A x\0y NAME\nNAME v\n", 18), 0, "v"},
-        {"name's blank trimmed off a line", "OTHER NAME \nNAME v\n", 0, "v", "NAME "},
+        {"NUL byte inside the first field", std::string("NAME\0x v\nNAME real\n", 19), 0, "real"},
         {"name across a line break", "A\nB x\n", -1, "", "A\nB"},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Lookup lookup = lookUp(c.content, c.param);
+        EXPECT_EQ(lookup.result, c.result);
+        EXPECT_EQ(lookup.value, c.value);
+    }
+}
+
+// Only a first field equal to the name matches: the name inside another parameter's name,
+// value or comment is not that parameter, and must not hand its value over as a success.
+TEST_F(ReadFromOnconfigTest, NameElsewhereInALineIsNotAMatch) {
+    const std::vector<LineCase> cases = {
+        {"inside a longer name", "LTAPEDEV /dev/null\nTAPEDEV /dev/tape\n", 0, "/dev/tape",
+         "TAPEDEV"},
+        {"longer name with a suffix", "BAR_DEBUG_LOG /tmp/bar.log\nBAR_DEBUG 0\n", 0, "0",
+         "BAR_DEBUG"},
+        {"inside an earlier value", "OTHER NAME_DIR\nNAME second\n", 0, "second"},
+        {"inside an earlier trailing comment", "ROOTNAME rootdbs # ROOTPATH below\nROOTPATH /r\n",
+         0, "/r", "ROOTPATH"},
+        {"only a longer name holds it", "DBSERVERNAME demo\n", -1, "", "DBSERVER"},
+        {"first field is a prefix of the name", "NAM v\n", -1, "", "NAME"},
+        {"name with a blank", "OTHER NAME \nNAME v\n", -1, "", "NAME "},
+        {"empty name", "NAME v\n", -1, "", ""},
+        {"name that looks like a comment", "#NAME v\n", -1, "", "#NAME"},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Lookup lookup = lookUp(c.content, c.param);
+        EXPECT_EQ(lookup.result, c.result);
+        EXPECT_EQ(lookup.value, c.value);
+    }
+}
+
+// A second field that begins with "#" opens the line's comment: the parameter is there
+// without a value, and as the first match it still ends the scan.
+TEST_F(ReadFromOnconfigTest, CommentInPlaceOfTheValueGivesNoValue) {
+    const std::vector<LineCase> cases = {
+        {"comment after blanks", "NAME   # comment\n", -1, ""},
+        {"comment after a tab", "NAME\t#\n", -1, ""},
+        {"comment word attached", "NAME #value\n", -1, ""},
+        {"later value not read", "NAME # none\nNAME later\n", -1, ""},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,12 +126,21 @@ TEST_F(ReadFromOnconfigTest, MatchIsLogged) {
     EXPECT_EQ(m_log.lines().size(), 3u) << m_log.text();
 }
 
-TEST_F(ReadFromOnconfigTest, NameAloneLogsEmptyValueAndNotFound) {
+TEST_F(ReadFromOnconfigTest, NameWithoutValueLogsEmptyValueAndNotFound) {
     const std::string path = m_dir.write("onconfig", "NAME\nNAME later\n");
     EXPECT_EQ(lookUpIn(path, "NAME").result, -1);
     EXPECT_TRUE(m_log.has(kTag, " Parameter NAME=  ")) << m_log.text();
     EXPECT_TRUE(m_log.has(kTag, "Could not find NAME in " + path + " ")) << m_log.text();
     EXPECT_FALSE(m_log.hasContaining(kTag, "nitems")) << m_log.text();
+}
+
+TEST_F(ReadFromOnconfigTest, CommentInPlaceOfTheValueIsLoggedAsNoValue) {
+    const std::string path = m_dir.write("onconfig", "NAME   # no value\n");
+    EXPECT_EQ(lookUpIn(path, "NAME").result, -1);
+    EXPECT_TRUE(m_log.has(kTag, "Config file line: NAME   # no value")) << m_log.text();
+    EXPECT_TRUE(m_log.has(kTag, " nitems : 4 ")) << m_log.text();
+    EXPECT_TRUE(m_log.has(kTag, " Parameter NAME=  ")) << m_log.text();
+    EXPECT_TRUE(m_log.has(kTag, "Could not find NAME in " + path + " ")) << m_log.text();
 }
 
 TEST_F(ReadFromOnconfigTest, PrefilledValueSurvivesAbsentName) {
@@ -134,8 +181,9 @@ TEST_F(ReadFromOnconfigTest, NullArgumentsFail) {
     EXPECT_STREQ(value, "");
 }
 
-// The bundled demonstration file: banner comments, tabs, empty values, repeated
-// parameters and names inside other names.
+// The bundled demonstration file: banner comments that mention every parameter, tabs,
+// empty values, and names inside other names (LTAPEDEV after TAPEDEV, BAR_DEBUG after
+// BAR_DEBUG_LOG, SERVERNAME only inside DBSERVERNAME).
 struct DemoCase {
     const char* name;
     int result;
@@ -144,16 +192,20 @@ struct DemoCase {
 
 const std::vector<DemoCase> kDemoCases = {
     {"ROOTNAME", 0, "rootdbs"},
+    {"ROOTPATH", 0, "/srv/informix/demo/rootdbs"},
     {"PHYSFILE", 0, "200000"},
     {"LOGBUFF", 0, "256"},
     {"DBSERVERNAME", 0, "demo_srv"},
-    {"SERVERNAME", 0, "demo_srv"},  // inside DBSERVERNAME
-    {"DBSERVERALIASES", -1, ""},    // present without a value
+    {"SERVERNAME", -1, ""},       // only inside DBSERVERNAME
+    {"DBSERVER", -1, ""},         // only the start of DBSERVERNAME
+    {"DBSERVERALIASES", -1, ""},  // present without a value
     {"VPCLASS", 0, "cpu,num=2,noage"},
     {"BUFFERPOOL", 0, "default,memory=auto"},
     {"SHMADD", 0, "32000"},  // before EXTSHMADD
     {"TAPEDEV", 0, "/srv/backup/demo/archive"},
+    {"TAPEBLK", 0, "32"},
     {"LTAPEDEV", 0, "/dev/null"},
+    {"BAR_DEBUG", 0, "0"},  // after BAR_DEBUG_LOG
     {"BAR_ACT_LOG", 0, "/srv/informix/demo/bar_act.log"},
     {"BAR_BSALIB_PATH", -1, ""},
     {"WSTATS", 0, "0"},  // the last parameter

@@ -49,4 +49,19 @@ TEST_F(CreateDateStringTest, YearsBeyondFourDigitsStayInsideTheBuffer) {
     EXPECT_EQ(text, "11_07_3170843-09:46:40");
 }
 
+// tm_year holds the year less 1900, so the last years the C library can convert lie
+// beyond what an int can hold once the century is added back.
+TEST_F(CreateDateStringTest, LastConvertibleYearsAreWrittenWhole) {
+    struct Case {
+        long time;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{67768036160140800L, "01_01_2147485547-00:00:00"},
+          Case{67768036191676799L, "12_31_2147485547-23:59:59"}, Case{67768036191676800L, ""}}) {
+        SCOPED_TRACE(c.time);
+        EXPECT_STREQ(CreateDateString(c.time), c.text);
+    }
+}
+
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <IfxLib/IfxLib.h>
@@ -32,6 +35,51 @@ TEST(GetEnvironmentVariableTest, TrimsTheValueInTheEnvironmentAndReportsTheLengt
         EXPECT_EQ(GETENVIRONMENTVARIABLE(kName, buffer, c.size), c.result);
         EXPECT_STREQ(buffer, c.buffer);
         EXPECT_STREQ(std::getenv(kName), c.environment);
+    }
+}
+
+// An environment entry on a read-only page, as putenv of a string literal makes one: the
+// page is the process's, not the library's, to write.
+class ReadOnlyEntry {
+  public:
+    explicit ReadOnlyEntry(const std::string& entry)
+        : m_size(static_cast<size_t>(::sysconf(_SC_PAGESIZE))),
+          m_page(
+              ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)) {
+        if (m_page == MAP_FAILED) {
+            ADD_FAILURE() << "mmap: " << errno;
+            return;
+        }
+        char* text = static_cast<char*>(m_page);
+        entry.copy(text, m_size - 1);
+        text[entry.size()] = '\0';
+        EXPECT_EQ(::mprotect(m_page, m_size, PROT_READ), 0);
+        EXPECT_EQ(::putenv(text), 0);
+    }
+    ~ReadOnlyEntry() {
+        // Out of the environment before the page goes away.
+        ::unsetenv(kName);
+        if (m_page != MAP_FAILED) {
+            ::munmap(m_page, m_size);
+        }
+    }
+    ReadOnlyEntry(const ReadOnlyEntry&) = delete;
+    ReadOnlyEntry& operator=(const ReadOnlyEntry&) = delete;
+
+  private:
+    size_t m_size;
+    void* m_page;
+};
+
+TEST(GetEnvironmentVariableTest, ValueWithNothingToTrimIsOnlyRead) {
+    ScopedEnv restore(kName, std::nullopt);
+    for (const char* value : {"abc", "", "a b"}) {
+        SCOPED_TRACE(value);
+        ReadOnlyEntry entry(std::string(kName) + "=" + value);
+        char buffer[8] = "#######";
+        EXPECT_EQ(GETENVIRONMENTVARIABLE(kName, buffer, sizeof buffer), std::strlen(value));
+        EXPECT_STREQ(buffer, value);
+        EXPECT_STREQ(std::getenv(kName), value);
     }
 }
 

@@ -63,6 +63,9 @@ TEST(JxRenameTest, FailedLinkKeepsTheTargetAndTheSource) {
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(readFile(dir.file("to")), "precious");
     EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"to"}));
+    errno = 0;
+    EXPECT_EQ(move(dir.file("missing"), dir.file("missing")), -1) << "no file, no entry to keep";
+    EXPECT_EQ(errno, ENOENT);
 
     ASSERT_EQ(::mkdir(dir.file("directory").c_str(), 0755), 0);
     EXPECT_EQ(move(dir.file("directory"), dir.file("to")), -1);
@@ -93,24 +96,53 @@ TEST(JxRenameTest, AcrossFileSystemsFailsWithEXDEVAndKeepsBoth) {
     ::unlink(pattern);
 }
 
-TEST(JxRenameTest, MovingAFileOntoItselfKeepsIt) {
+// One directory entry, however its path is spelled: nothing to move, nothing removed.
+TEST(JxRenameTest, MovingAnEntryOntoItselfKeepsIt) {
     TempDir dir;
-    dir.write("only", "content");
-    ASSERT_EQ(::link(dir.file("only").c_str(), dir.file("alias").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
+    dir.write("sub/only", "content");
+    ASSERT_EQ(::symlink(dir.file("sub").c_str(), dir.file("via").c_str()), 0);
+    const std::string only = dir.file("sub/only");
     struct Case {
         const char* name;
-        std::string from;
         std::string to;
     };
     for (const Case& c :
-         {Case{"same path", dir.file("only"), dir.file("only")},
-          Case{"same path spelled otherwise", dir.file("only"), dir.path() + "/./only"},
-          Case{"hard link", dir.file("only"), dir.file("alias")}}) {
+         {Case{"same path", only}, Case{"dot component", dir.path() + "/sub/./only"},
+          Case{"doubled slash", dir.path() + "/sub//only"},
+          Case{"dot-dot component", dir.path() + "/sub/../sub/only"},
+          Case{"through a linked directory", dir.file("via/only")}}) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(move(c.from, c.to), 0);
-        EXPECT_EQ(readFile(dir.file("only")), "content");
-        EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"only", "alias"}));
+        EXPECT_EQ(move(only, c.to), 0);
+        EXPECT_EQ(readFile(only), "content");
+        EXPECT_EQ(entries(dir.file("sub")), (std::set<std::string>{"only"}));
     }
+}
+
+// Two names of one file are two entries: the move ends with the target alone, as it would
+// for any other file, so that a caller finishing a half-done move gets what it asked for.
+TEST(JxRenameTest, MovingOneHardLinkOntoAnotherRemovesTheSource) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("other").c_str(), 0755), 0);
+    struct Case {
+        const char* name;
+        std::string to;
+    };
+    for (const Case& c : {Case{"same directory", dir.file("alias")},
+                          Case{"other directory", dir.file("other/alias")}}) {
+        SCOPED_TRACE(c.name);
+        dir.write("from", "content");
+        ASSERT_EQ(::link(dir.file("from").c_str(), c.to.c_str()), 0);
+        EXPECT_EQ(move(dir.file("from"), c.to), 0);
+        EXPECT_FALSE(exists(dir.file("from")));
+        EXPECT_EQ(readFile(c.to), "content");
+        struct stat info {};
+        ASSERT_EQ(::stat(c.to.c_str(), &info), 0);
+        EXPECT_EQ(info.st_nlink, 1u) << "no temporary name left behind";
+        ASSERT_EQ(::unlink(c.to.c_str()), 0);
+    }
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"other"}));
+    EXPECT_TRUE(entries(dir.file("other")).empty());
 }
 
 TEST(JxRenameTest, SymbolicLinkAsTargetIsReplacedNotFollowed) {
