@@ -40,9 +40,6 @@ const char kMissing[] = "/nonexistent/ifxtest-no-such-program";
 // signal n.
 using KernelMask = std::uint64_t;
 constexpr KernelMask kEverySignal = ~KernelMask{0};
-// The kernel never blocks these two, whatever one asks for.
-constexpr KernelMask kEveryBlockableSignal =
-    kEverySignal & ~(KernelMask{1} << (SIGKILL - 1)) & ~(KernelMask{1} << (SIGSTOP - 1));
 
 KernelMask bitOf(int signal) {
     return KernelMask{1} << (signal - 1);
@@ -53,6 +50,16 @@ KernelMask currentMask() {
     KernelMask mask = 0;
     ::syscall(SYS_rt_sigprocmask, SIG_BLOCK, nullptr, &mask, sizeof mask);
     return mask;
+}
+
+// What asking to block every signal gives here: the kernel leaves out SIGKILL and
+// SIGSTOP, and an emulator (qemu-user) the signals it keeps for itself.
+KernelMask everyBlockableSignal() {
+    KernelMask old = 0;
+    KernelMask granted = 0;
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &kEverySignal, &old, sizeof old);
+    ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &old, &granted, sizeof old);
+    return granted;
 }
 
 // Exit code of a child, or 128 plus the signal that ended it.
@@ -342,22 +349,29 @@ TEST_F(JxChildStartTest, RawIdChangeInTheChildLeavesEveryThreadOfTheParentAsItWa
     }
 }
 
+struct SignalStateRequest {
+    int caught;
+    int ignored;
+    int untouched;
+    KernelMask everyBlockable;
+};
+
 // What the body itself sees. Exit codes: 0 all as expected, 10 the mask, 11 a caught
 // signal kept its handler, 12 an ignored one lost SIG_IGN, 13 a default one changed,
 // 14 a failed exec did not report ENOENT, 15 the mask was not full again after it.
 void checkOwnSignalState(void* argument) {
-    const int* signals = static_cast<const int*>(argument);  // caught, ignored, default
-    if (currentMask() != kEveryBlockableSignal) {
+    const SignalStateRequest* request = static_cast<const SignalStateRequest*>(argument);
+    if (currentMask() != request->everyBlockable) {
         ::_exit(10);
     }
     struct sigaction seen {};
-    if (::sigaction(signals[0], nullptr, &seen) != 0 || seen.sa_handler != SIG_DFL) {
+    if (::sigaction(request->caught, nullptr, &seen) != 0 || seen.sa_handler != SIG_DFL) {
         ::_exit(11);
     }
-    if (::sigaction(signals[1], nullptr, &seen) != 0 || seen.sa_handler != SIG_IGN) {
+    if (::sigaction(request->ignored, nullptr, &seen) != 0 || seen.sa_handler != SIG_IGN) {
         ::_exit(12);
     }
-    if (::sigaction(signals[2], nullptr, &seen) != 0 || seen.sa_handler != SIG_DFL) {
+    if (::sigaction(request->untouched, nullptr, &seen) != 0 || seen.sa_handler != SIG_DFL) {
         ::_exit(13);
     }
     char* const argv[] = {const_cast<char*>(kMissing), nullptr};
@@ -365,7 +379,7 @@ void checkOwnSignalState(void* argument) {
     if (JxExecChild(kMissing, argv, envp) != -1 || errno != ENOENT) {
         ::_exit(14);
     }
-    ::_exit(currentMask() == kEveryBlockableSignal ? 0 : 15);
+    ::_exit(currentMask() == request->everyBlockable ? 0 : 15);
 }
 
 void recordNothing(int) {}
@@ -376,10 +390,10 @@ TEST_F(JxChildStartTest, BodyRunsWithEverySignalBlockedAndNoHandlerOfTheParent) 
     ScopedDisposition ignored(SIGUSR2, SIG_IGN);
     ScopedDisposition untouched(SIGTERM, SIG_DFL);
     ScopedThreadMask callerMask({SIGTERM});
-    int signals[] = {realtime, SIGUSR2, SIGTERM};
+    SignalStateRequest request{realtime, SIGUSR2, SIGTERM, everyBlockableSignal()};
 
     int error = 0;
-    const pid_t pid = JxStartChildSharingMemory(checkOwnSignalState, signals, &error);
+    const pid_t pid = JxStartChildSharingMemory(checkOwnSignalState, &request, &error);
     ASSERT_GT(pid, 0) << std::strerror(error);
     EXPECT_EQ(waitForStatus(pid), 0);
     // The parent keeps its handler and gets its own mask back.
