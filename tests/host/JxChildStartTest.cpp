@@ -327,6 +327,8 @@ TEST_F(JxChildStartTest, RawIdChangeInTheChildLeavesEveryThreadOfTheParentAsItWa
                 ASSERT_TRUE(process.WaitForProcessToEnd(&status, &error, -1)) << error;
                 EXPECT_EQ(status, 0);
             }
+            // The thread that started the children is the one most exposed.
+            EXPECT_EQ(statusLines("/proc/thread-self/status", {"Uid", "Gid", "Groups"}), own);
         });
     }
     for (std::thread& launcher : launchers) {
