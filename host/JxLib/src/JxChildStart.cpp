@@ -15,9 +15,8 @@ namespace {
 // a kernel sigaction that begins with the handler, and a kernel signal set of 64 signals
 // taken by a four-argument rt_sigaction. Other architectures (mips, sparc, alpha, hppa)
 // differ in one of these, and there the start fails with ENOSYS instead of guessing.
-#if defined(__linux__) &&                                                                    \
-    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
-     defined(__powerpc__) || defined(__s390__) || defined(__riscv) || defined(__loongarch__))
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
+    defined(__powerpc__) || defined(__s390__) || defined(__riscv) || defined(__loongarch__)
 constexpr bool kPlatformSupported = true;
 #else
 constexpr bool kPlatformSupported = false;

@@ -19,10 +19,10 @@
 //   id (> 0); the caller owns the child and must wait for it (waitpid, or JxProcess), or
 //   it stays a zombie. errno is left as it was.
 //   On failure returns -1 and no child exists; the reason is in errno and in *error when
-//   error is not null: EINVAL (body is null), ENOSYS (this platform cannot start a child
-//   this way: not Linux, or an architecture whose stack or signal interface this code
-//   does not know), or what mmap(2), rt_sigprocmask(2) or clone(2) failed with (ENOMEM,
-//   EAGAIN, EPERM under a seccomp filter, ...). Thread-safe: every call has its own stack.
+//   error is not null: EINVAL (body is null), ENOSYS (a Linux architecture whose stack or
+//   signal interface this code does not know: mips, sparc, alpha, hppa), or what mmap(2),
+//   mprotect(2), rt_sigprocmask(2) or clone(2) failed with (ENOMEM, EAGAIN, EPERM under a
+//   seccomp filter, ...). Thread-safe: every call maps its own stack.
 //
 // What the child gets before body runs:
 //   - a stack of its own of JxChildStackBytes bytes with an inaccessible guard page below
