@@ -41,10 +41,9 @@
 //     only async-signal-safe functions and raw system calls;
 //   - change credentials with raw system calls (syscall(SYS_setgroups, ...),
 //     syscall(SYS_setgid, ...), syscall(SYS_setuid, ...)): the C library's setuid and
-//     friends set the ids of every thread of their process, and in the child that is the
-//     caller's thread list: they take its lock (which a thread being created at that
-//     instant holds for good, as far as the child is concerned) and write marks into
-//     the descriptors of threads that are running meanwhile;
+//     friends walk their process's thread list under its lock, marking and signalling
+//     every thread, and in the child that list is the caller's: the child would write
+//     into the descriptors of threads that go on running and could wait on them;
 //   - write no memory but its own stack (errno is the exception: the child's errno is the
 //     calling thread's, which is suspended; it is restored before the caller resumes);
 //     everything it reads (paths, argument vectors, environment, user ids, descriptors)
@@ -64,10 +63,10 @@ constexpr unsigned long JxChildStackBytes = 256UL * 1024;
 
 // For a child's last step: puts back the signal mask the starting thread had when it
 // called JxStartChildSharingMemory, then executes path with argv and envp (execve(2)).
-// Returns only on failure: -1 with errno from execve, every signal blocked again, so that
-// the child can log and _exit in the state it had before. envp must not be null: pass an
-// environment the caller prepared (reading environ in the child could meet another thread
-// of the caller replacing it).
-// In any other process (a child of fork, say) it executes the program with the mask that
-// is in force, so one child body can serve both ways of starting a child.
+// Returns only on failure: -1 with errno (EINVAL for a null envp, else from execve) and
+// every signal blocked again, so that the child can log and _exit in the state it had
+// before. envp must not be null: pass an environment the caller prepared (reading environ
+// in the child could meet another thread of the caller replacing it).
+// In any other process (a child of fork, say) it leaves the mask as it is and only
+// executes, so one child body can serve both ways of starting a child.
 JXLIB_API int JxExecChild(const char* path, char* const argv[], char* const envp[]);
