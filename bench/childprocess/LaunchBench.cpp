@@ -1,18 +1,29 @@
 // One child's life: launch, one command answered over the pipes, end of input, wait.
-// Our two launches against posix_spawn + waitpid doing the same, at the default
-// descriptor limit (argument 0), with the soft limit as high as the hard limit allows
-// (argument 1; with CAP_SYS_RESOURCE the hard limit is first raised to fs.nr_open), and
-// lowered to 1024 (argument 2): the cost of a launch must not follow the limit. The
-// counter "nofile" shows the soft limit in force.
+//
+// Descriptor-limit axis: our two launches against posix_spawn + waitpid doing the same,
+// at the default descriptor limit (argument 0), with the soft limit as high as the hard
+// limit allows (argument 1; with CAP_SYS_RESOURCE the hard limit is first raised to
+// fs.nr_open), and lowered to 1024 (argument 2): the cost of a launch must not follow the
+// limit. The counter "nofile" shows the soft limit in force.
+//
+// Parent-size axis (BM_ParentSize/<launch>/<MiB>): the same life with the parent holding
+// 0, 512 and 2048 MiB of touched memory, for posix_spawn + waitpid, our two launches, and
+// JxStartChildSharingMemory + JxExecChild of the same program + waitpid. A fork copies the
+// page tables of all that memory; the other three must not care. The memory is allocated
+// and touched once per process and only grows, so the benchmarks are registered smallest
+// size first; run them in that order (no random interleaving). The counter "parent_mib"
+// shows the size in force.
 
 #include <benchmark/benchmark.h>
 
 #include <IfxLib/IfxLib.h>
 #include <IfxLib/platform/HostServices.h>
+#include <JxLib/JxChildStart.h>
 
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +34,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 extern char** environ;
 
@@ -121,24 +133,50 @@ bool readAnswer(IfxChildProcess& child) {
     return true;
 }
 
+std::string ownUserName() {
+    const struct passwd* own = ::getpwuid(::getuid());
+    return own != nullptr ? own->pw_name : "";
+}
+
+// One life through InitializeLinux, waited for with Wait.
+bool initializeLinuxRoundTrip(std::string& path, std::string& user) {
+    IfxChildProcess child;
+    std::string command = kCommand;
+    if (child.InitializeLinux(path.data(), nullptr, user.data(), nullptr, nullptr, nullptr, false,
+                              false, false, nullptr) != 0 ||
+        child.WriteBuf(command.data()) != 0 || !readAnswer(child)) {
+        return false;
+    }
+    child.Finalize();
+    return child.Wait(0) == 0;
+}
+
+// One life through Initialize, waited for with waitpid (the direct launch has no process
+// service to wait with).
+bool initializeRoundTrip(std::string& path, EvEvent& event) {
+    IfxChildProcess child;
+    std::string command = kCommand;
+    if (child.Initialize(path.data(), nullptr, nullptr, nullptr, nullptr, &event, false, false,
+                         false, nullptr) != 0 ||
+        child.WriteBuf(command.data()) != 0 || !readAnswer(child)) {
+        return false;
+    }
+    child.Finalize();
+    int raw = 0;
+    while (::waitpid(child.m_childpid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return true;
+}
+
 void BM_InitializeLinux(benchmark::State& state) {
     DescriptorLimit limit(state.range(0));
     const double childrenCpuBefore = childrenCpuSeconds();
     BenchLog log;
     std::string path = IFXBENCH_CHILD_HELPER;
-    std::string user = ::getpwuid(::getuid())->pw_name;
+    std::string user = ownUserName();
     for (auto _ : state) {
-        IfxChildProcess child;
-        std::string command = kCommand;
-        if (child.InitializeLinux(path.data(), nullptr, user.data(), nullptr, nullptr, nullptr,
-                                  false, false, false, nullptr) != 0 ||
-            child.WriteBuf(command.data()) != 0 || !readAnswer(child)) {
-            state.SkipWithError("launch or round trip failed");
-            break;
-        }
-        child.Finalize();
-        if (child.Wait(0) != 0) {
-            state.SkipWithError("child failed");
+        if (!initializeLinuxRoundTrip(path, user)) {
+            state.SkipWithError("launch, round trip or child failed");
             break;
         }
     }
@@ -158,17 +196,9 @@ void BM_Initialize(benchmark::State& state) {
     EvEvent event;
     std::string path = IFXBENCH_CHILD_HELPER;
     for (auto _ : state) {
-        IfxChildProcess child;
-        std::string command = kCommand;
-        if (child.Initialize(path.data(), nullptr, nullptr, nullptr, nullptr, &event, false, false,
-                             false, nullptr) != 0 ||
-            child.WriteBuf(command.data()) != 0 || !readAnswer(child)) {
+        if (!initializeRoundTrip(path, event)) {
             state.SkipWithError("launch or round trip failed");
             break;
-        }
-        child.Finalize();
-        int raw = 0;
-        while (::waitpid(child.m_childpid, &raw, 0) < 0 && errno == EINTR) {
         }
     }
     reportCounters(state, childrenCpuBefore);
@@ -238,5 +268,151 @@ BENCHMARK(BM_PosixSpawnBaseline)
     ->Arg(kLoweredLimit)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+// The same life with our child-start primitive: the parent prepares everything, the child
+// only moves the pipe ends onto its standard streams and executes.
+struct ExecOnPipes {
+    const char* path;
+    char* const* argv;
+    char* const* envp;
+    int input;
+    int output;
+};
+
+void execOnPipes(void* argument) {
+    const ExecOnPipes* request = static_cast<const ExecOnPipes*>(argument);
+    if (::dup2(request->input, STDIN_FILENO) < 0 || ::dup2(request->output, STDOUT_FILENO) < 0 ||
+        ::dup2(request->output, STDERR_FILENO) < 0) {
+        ::_exit(77);
+    }
+    JxExecChild(request->path, request->argv, request->envp);
+    ::_exit(79);
+}
+
+bool sharedMemoryStartRoundTripAndWait(const char* path) {
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0) {
+        return false;
+    }
+    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
+        ::close(toChild[0]);
+        ::close(toChild[1]);
+        return false;
+    }
+    char* argv[] = {const_cast<char*>(path), nullptr};
+    ExecOnPipes request{path, argv, environ, toChild[0], fromChild[1]};
+    int error = 0;
+    const pid_t pid = JxStartChildSharingMemory(execOnPipes, &request, &error);
+    const bool started = pid > 0;
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    bool answered = started && ::write(toChild[1], kCommand, sizeof kCommand) ==
+                                   static_cast<ssize_t>(sizeof kCommand);
+    char buffer[64];
+    std::string answer;
+    while (answered && answer.find('\n') == std::string::npos) {
+        const ssize_t n = ::read(fromChild[0], buffer, sizeof buffer);
+        answered = n > 0;
+        if (answered) {
+            answer.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::close(toChild[1]);
+    ::close(fromChild[0]);
+    int raw = 0;
+    while (started && ::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return answered && WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
+}
+
+// Touched memory that makes this process look like a large agent. It only grows: each
+// page is allocated and written once per process, outside any timed region.
+class ParentBallast {
+  public:
+    static ParentBallast& instance() {
+        static ParentBallast ballast;
+        return ballast;
+    }
+    // False when the process already holds more than mib (it cannot shrink back).
+    bool growTo(size_t mib) {
+        const size_t wanted = mib << 20;
+        if (wanted < m_bytes) {
+            return false;
+        }
+        if (wanted > m_bytes) {
+            const size_t more = wanted - m_bytes;
+            void* chunk =
+                ::mmap(nullptr, more, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (chunk == MAP_FAILED) {
+                return false;
+            }
+            std::memset(chunk, 1, more);
+            m_bytes = wanted;
+        }
+        return true;
+    }
+
+  private:
+    size_t m_bytes = 0;
+};
+
+enum ParentSizeLaunch { kPosixSpawn, kInitializeLinux, kInitialize, kSharedMemoryStart };
+
+void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
+    const size_t mib = static_cast<size_t>(state.range(0));
+    if (!ParentBallast::instance().growTo(mib)) {
+        state.SkipWithError("parent memory cannot be set to this size (run sizes in order)");
+        return;
+    }
+    const double childrenCpuBefore = childrenCpuSeconds();
+    BenchLog log;
+    EvEvent event;
+    std::string path = IFXBENCH_CHILD_HELPER;
+    std::string user = ownUserName();
+    for (auto _ : state) {
+        bool ok = false;
+        switch (launch) {
+            case kPosixSpawn:
+                ok = spawnRoundTripAndWait(path.c_str());
+                break;
+            case kInitializeLinux:
+                ok = initializeLinuxRoundTrip(path, user);
+                break;
+            case kInitialize:
+                ok = initializeRoundTrip(path, event);
+                break;
+            case kSharedMemoryStart:
+                ok = sharedMemoryStartRoundTripAndWait(path.c_str());
+                break;
+        }
+        if (!ok) {
+            state.SkipWithError("launch, round trip or child failed");
+            break;
+        }
+    }
+    reportCounters(state, childrenCpuBefore);
+    state.counters["parent_mib"] = static_cast<double>(mib);
+}
+
+// Smallest size first, every launch at each size, so that the memory only grows.
+const bool g_parentSizeRegistered = [] {
+    const struct {
+        const char* name;
+        ParentSizeLaunch launch;
+    } launches[] = {{"PosixSpawn", kPosixSpawn},
+                    {"InitializeLinux", kInitializeLinux},
+                    {"Initialize", kInitialize},
+                    {"SharedMemoryStart", kSharedMemoryStart}};
+    for (const int64_t mib : {0, 512, 2048}) {
+        for (const auto& launch : launches) {
+            benchmark::RegisterBenchmark((std::string("BM_ParentSize/") + launch.name).c_str(),
+                                         BM_ParentSize, launch.launch)
+                ->Arg(mib)
+                ->Unit(benchmark::kMicrosecond)
+                ->UseRealTime();
+        }
+    }
+    return true;
+}();
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <JxLib/JxProcess.h>
 
+#include <JxLib/JxChildStart.h>
+
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -57,6 +59,17 @@ Readiness waitUntilEnded(pid_t child, int timeoutMs, int* error) {
     return outcome;
 }
 
+// One child per object, and a callback to run in it.
+bool mayStartChild(void (*callback)(void*), pid_t child, std::string* error) {
+    if (callback != nullptr && child <= 0) {
+        return true;
+    }
+    JxSetErrorText(error,
+                   callback == nullptr ? "no callback" : "this object already started a child", 0);
+    errno = callback == nullptr ? EINVAL : EBUSY;
+    return false;
+}
+
 }  // namespace
 
 JxProcess::JxProcess() : m_child(0), m_reaped(false) {}
@@ -71,10 +84,7 @@ JxProcess::~JxProcess() {
 }
 
 bool JxProcess::Fork(void (*callback)(void*), void* argument, std::string* error) {
-    if (callback == nullptr || m_child > 0) {
-        JxSetErrorText(
-            error, callback == nullptr ? "no callback" : "this object already started a child", 0);
-        errno = callback == nullptr ? EINVAL : EBUSY;
+    if (!mayStartChild(callback, m_child, error)) {
         return false;
     }
     pid_t pid = ::fork();
@@ -89,6 +99,22 @@ bool JxProcess::Fork(void (*callback)(void*), void* argument, std::string* error
         // Not exit(): the parent's atexit handlers and stdio buffers were copied into us
         // and must not run twice.
         ::_exit(127);
+    }
+    m_child = pid;
+    m_reaped = false;
+    return true;
+}
+
+bool JxProcess::Spawn(void (*callback)(void*), void* argument, std::string* error) {
+    if (!mayStartChild(callback, m_child, error)) {
+        return false;
+    }
+    int code = 0;
+    const pid_t pid = JxStartChildSharingMemory(callback, argument, &code);
+    if (pid < 0) {
+        JxSetErrorText(error, "spawn failed", code);
+        errno = code;
+        return false;
     }
     m_child = pid;
     m_reaped = false;

@@ -26,6 +26,33 @@ class JxProcess {
     // characters and a NUL; untouched on success. Defined by the library that needs it.
     bool Fork(void (*callback)(void*), void* argument, char* errorText, int size);
 
+    // Starts the child like Fork, but without copying this process's memory: the child
+    // runs callback(argument) in the caller's memory on a stack of its own, and the
+    // calling thread waits until the child has executed a program or ended
+    // (JxStartChildSharingMemory in <JxLib/JxChildStart.h>). A launch then costs the same
+    // in a small and in a large process. Same results as Fork: true with the child's id
+    // recorded (GetChildPid, WaitForProcessToEnd); false with a text in *error (when not
+    // null) and errno set (EINVAL, EBUSY as for Fork; ENOSYS where the platform cannot
+    // start a child this way; else from mmap or clone). Should the callback return, the
+    // child ends with _exit(127).
+    //
+    // The callback runs with every signal blocked and no handler of the parent installed,
+    // and must keep to these rules, because it shares the memory of a process whose other
+    // threads go on running and may hold any lock:
+    //   - no allocation, no lock, no stdio, no pthread_* call, no raise() or abort(): only
+    //     async-signal-safe calls and raw system calls;
+    //   - credentials only through raw system calls (syscall(SYS_setgroups, ...), SYS_setgid,
+    //     SYS_setuid): the C library's versions work on every thread of the parent's
+    //     thread list, under its lock, which the child shares;
+    //   - write no shared memory, only its own stack (its errno is the calling thread's,
+    //     put back before Spawn returns), and read only data the caller prepared before
+    //     Spawn and leaves alone until it returns;
+    //   - pass nothing back through memory: under emulators the child is a plain fork;
+    //   - end with JxExecChild(path, argv, envp), which puts back the caller's signal mask
+    //     just before execve, or with _exit.
+    // A callback that keeps to these rules also works under Fork.
+    JXLIB_API bool Spawn(void (*callback)(void*), void* argument, std::string* error);
+
     // The child's process id, or 0 before a successful Fork.
     JXLIB_API int GetChildPid() const;
 
