@@ -101,7 +101,8 @@ size_t receivedLength(const char* buffer, size_t capacity) {
 
 // The conversation with one running utility: commands go to its standard input as the
 // pipe takes them, its output goes to our standard output as it arrives. Everything runs
-// on this thread around one poll(); the object is never used from two threads at once.
+// on this thread around one poll(), but for the writing of a long command (sendLong);
+// the object is never used from two of our threads at once.
 class Conversation {
   public:
     Conversation(IfxChildProcess& child, const std::vector<std::string>& sends)
