@@ -2,7 +2,7 @@
 # Installs what building and testing IfxLib needs, asking apt only for what is missing.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev procps clang libclang-rt-14-dev)
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkgconf procps clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

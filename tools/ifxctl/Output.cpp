@@ -1,0 +1,47 @@
+#include "Output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "Commands.h"
+
+namespace ifxctl {
+
+bool WriteAll(int fd, const char* text, size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::write(fd, text, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool PrintLine(const std::string& line) {
+    const std::string text = line + "\n";
+    return WriteAll(STDOUT_FILENO, text.data(), text.size());
+}
+
+void Complain(const std::string& message) {
+    const std::string text = "ifxctl: " + message + "\n";
+    // Nowhere left to report a failure to write the report.
+    (void)WriteAll(STDERR_FILENO, text.data(), text.size());
+}
+
+int OutputFailed() {
+    Complain("cannot write to standard output: " + ErrorText(errno));
+    return kExitFailure;
+}
+
+std::string ErrorText(int error) {
+    return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
+}
+
+}  // namespace ifxctl

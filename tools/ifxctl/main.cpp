@@ -1,0 +1,224 @@
+// ifxctl: the library's public functions from the command line, for the people who run
+// and debug backup agents.
+
+#include <stdlib.h>
+#include <CLI/CLI.hpp>
+
+#include <climits>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Output.h"
+
+namespace {
+
+const char kDescription[] =
+    "Runs the functions of IfxLib from the command line: launch an Informix utility\n"
+    "the way the backup agent does and talk to it, read ONCONFIG values, the agent's\n"
+    "settings and identity, split text into tokens, call the process and date shims.\n"
+    "The library's log goes to standard error unless --log-file or JX_LOG_FILE names\n"
+    "a file; the settings registry is read from JX_REGISTRY_DIR (default\n"
+    "/etc/jxregistry).";
+
+const char kRunFooter[] =
+    "PROGRAM is a path, as the library executes it (no PATH search). Each --send text\n"
+    "and then each line of standard input goes to the utility as one NUL-terminated\n"
+    "command (an empty line sends nothing); at the end of standard input the utility's\n"
+    "input is closed. Its standard output and standard error arrive on one pipe and are\n"
+    "copied to standard output as they come.\n"
+    "Exit status: the utility's own (its exit code, or 128 + the signal that ended it),\n"
+    "also printed on standard error with the launch's codes 77, 79 and 81 explained;\n"
+    "125 when it could not be launched or its status not learnt; 2 for a usage error.";
+
+// Options shared by every level: the two logging variables, read by the library when it
+// makes a logging context.
+struct LogOptions {
+    std::optional<int> level;
+    std::optional<std::string> file;
+};
+
+void applyLogOptions(const LogOptions& log) {
+    if (log.level) {
+        ::setenv("JX_DEBUG_LEVEL", std::to_string(*log.level).c_str(), 1);
+    }
+    if (log.file) {
+        ::setenv("JX_LOG_FILE", log.file->c_str(), 1);
+    }
+}
+
+const CLI::Validator kEnvPair(
+    [](std::string& pair) -> std::string {
+        const size_t equals = pair.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            return "expected NAME=VALUE, got '" + pair + "'";
+        }
+        return "";
+    },
+    "");
+
+// A count of 0 or more, without the range in the help text.
+const CLI::Validator kNonNegative = CLI::Range(0, INT_MAX).description("");
+
+// The help asked for, on standard output; anything else wrong with the command line is
+// one line on standard error and exit status 2.
+int finishParse(const CLI::App& app, const CLI::ParseError& error) {
+    const std::string name = error.get_name();
+    if (name == "CallForHelp" || name == "CallForAllHelp" || name == "CallForVersion") {
+        return app.exit(error);
+    }
+    std::string message = error.what();
+    // An unknown first word reads to the parser as a missing subcommand.
+    if (app.get_subcommands().empty() && !app.remaining().empty()) {
+        message = "unknown command '" + app.remaining().front() + "'";
+    }
+    std::string helpCommand = "ifxctl";
+    for (const CLI::App* level = &app; !level->get_subcommands().empty();) {
+        level = level->get_subcommands().front();
+        helpCommand += " " + level->get_name();
+    }
+    ifxctl::Complain(message + " (see " + helpCommand + " --help)");
+    return ifxctl::kExitUsage;
+}
+
+int dispatch(int argc, char** argv) {
+    CLI::App app{kDescription, "ifxctl"};
+    app.set_version_flag("--version", "ifxctl " IFXCTL_VERSION " (IfxLib " IFXCTL_VERSION ")");
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    LogOptions log;
+    app.add_option("--log-level", log.level,
+                   "Trace level of the library's log (sets JX_DEBUG_LEVEL): 2 traces launches "
+                   "and pipe traffic, 3 also the ONCONFIG line found")
+        ->type_name("N")
+        ->check(kNonNegative);
+    app.add_option("--log-file", log.file,
+                   "File the library's log lines are appended to (sets JX_LOG_FILE)")
+        ->type_name("PATH");
+
+    ifxctl::RunOptions run;
+    CLI::App* runCommand = app.add_subcommand(
+        "run", "Launch a utility as the agent does, send it commands, stream its output");
+    runCommand->footer(kRunFooter);
+    runCommand
+        ->add_option("--user", run.user,
+                     "Run the utility as this user (needs root); default: the user running "
+                     "ifxctl")
+        ->type_name("NAME");
+    runCommand->add_option("--env", run.env, "Set this variable for the utility (repeatable)")
+        ->type_name("NAME=VALUE")
+        ->check(kEnvPair)
+        ->allow_extra_args(false);
+    runCommand
+        ->add_option("--send", run.sends,
+                     "Send this command before the lines of standard input (repeatable)")
+        ->type_name("TEXT")
+        ->allow_extra_args(false);
+    runCommand->add_flag("--direct", run.direct,
+                         "Launch with Initialize (fork and exec here; ifxctl reaps the "
+                         "child) instead of InitializeLinux and the wait thread");
+    runCommand->add_flag("--nonblocking", run.nonBlocking, "Read the output in non-blocking mode");
+    runCommand->add_option("PROGRAM", run.command, "The utility's path and its arguments")
+        ->type_name("[ARG]")
+        ->required();
+
+    std::string onconfigFile;
+    std::vector<std::string> onconfigNames;
+    CLI::App* onconfigCommand = app.add_subcommand(
+        "onconfig",
+        "Print ONCONFIG values: the value alone for one NAME, 'NAME value' lines "
+        "for several; exit 1 when one has no value");
+    onconfigCommand->add_option("FILE", onconfigFile, "The ONCONFIG file")->required();
+    onconfigCommand->add_option("NAME", onconfigNames, "Parameter names")->required();
+
+    CLI::App* settingsCommand =
+        app.add_subcommand("settings", "Read the agent's settings and identity");
+    settingsCommand->require_subcommand(1);
+    std::string settingName;
+    CLI::App* getCommand = settingsCommand->add_subcommand(
+        "get",
+        "Print one item of the agent's settings (InformixAgent), trimmed; exit 1 when "
+        "it is not set");
+    getCommand->add_option("NAME", settingName, "The item's name")->required();
+    std::vector<std::string> agentArguments;
+    CLI::App* identityCommand = settingsCommand->add_subcommand(
+        "identity",
+        "Print the client name, instance name, Informix server and the temporary and log "
+        "directories; with AGENT-ARGS (after --) the names come from their -cn and -vm, "
+        "without them from JxClientName and JxInstanceName");
+    identityCommand->add_option("AGENT-ARGS", agentArguments,
+                                "The agent's command-line arguments, after its program name");
+
+    std::string separators, text;
+    std::optional<std::string> subSeparators;
+    CLI::App* splitCommand = app.add_subcommand(
+        "split",
+        "Print the tokens of TEXT, one a line: runs of bytes that are not SEPARATORS "
+        "(nor --sub ones)");
+    splitCommand
+        ->add_option("--sub", subSeparators,
+                     "Second set of separators: the text is cut at SEPARATORS, each piece at "
+                     "these (SplitLine instead of CommandLineToArgv)")
+        ->type_name("SEPARATORS");
+    splitCommand->add_option("SEPARATORS", separators, "The separator bytes")->required();
+    splitCommand->add_option("TEXT", text, "The text to split")->required();
+
+    int pid = 0;
+    CLI::App* ppidCommand = app.add_subcommand(
+        "ppid",
+        "Print the parent process id of PID as /bin/ps reports it; exit 1 when there "
+        "is none");
+    ppidCommand->add_option("PID", pid, "A process id")
+        ->required()
+        ->check(CLI::Range(1, INT_MAX).description(""));
+
+    std::optional<long> seconds;
+    CLI::App* dateCommand = app.add_subcommand(
+        "date", "Print the agent's date string, MM_DD_YYYY-hh:mm:ss in local time (TZ)");
+    dateCommand->add_option("SECONDS", seconds, "Seconds since the epoch; default: now");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return finishParse(app, error);
+    }
+    applyLogOptions(log);
+
+    if (runCommand->parsed()) {
+        return ifxctl::Run(run);
+    }
+    if (onconfigCommand->parsed()) {
+        return ifxctl::Onconfig(onconfigFile, onconfigNames);
+    }
+    if (getCommand->parsed()) {
+        return ifxctl::SettingsGet(settingName);
+    }
+    if (identityCommand->parsed()) {
+        return ifxctl::SettingsIdentity(agentArguments);
+    }
+    if (splitCommand->parsed()) {
+        return ifxctl::Split(separators, subSeparators, text);
+    }
+    if (ppidCommand->parsed()) {
+        return ifxctl::ParentPid(pid);
+    }
+    if (dateCommand->parsed()) {
+        return ifxctl::Date(seconds);
+    }
+    return ifxctl::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The library throws nothing of its own; memory may still run out.
+    try {
+        return dispatch(argc, argv);
+    } catch (const std::exception& error) {
+        ifxctl::Complain(error.what());
+        return ifxctl::kExitFailure;
+    }
+}
