@@ -78,12 +78,22 @@ class IFXLIB_API IfxChildProcess {
     // finds nothing (or the end before the wait thread has finished), else the errno value.
     int ReadBuf(char* buffer, long size);
 
-    // Starts the wait thread. 0, or -1 with the thread-creation error in m_lasterror.
+    // Starts the wait thread, which sets m_bwaitstarted, then m_bwaitdone or m_bwaitfailed.
+    // 0, or -1 with the thread-creation error in m_lasterror and m_exitcode. One wait
+    // thread per object: once one was started, BeginWait returns -1 at once and leaves
+    // every report member as the first wait left it.
+    //
+    // While the wait thread runs it may change m_lasterror, m_exitcode and the wait flags
+    // under the caller: it stores the child's non-zero status (or 0 when there is no
+    // status) in m_lasterror just before it sets m_bwaitfailed, and otherwise never
+    // touches m_lasterror, which ReadBuf and WriteBuf go on using.
     int BeginWait();
     static void* WaitThreadFunction(void* object);
     void WaitThread();
     // Blocks until the child ends; timeout is not consulted. 0, the child's non-zero
     // status (exit code, or 128 + signal), or -1 when there is no status to report.
+    // Clears m_lasterror on entry; called beside a running wait thread it waits for a
+    // child that thread waits for as well, and one of the two gets no status.
     int Wait(unsigned long timeout);
 
     // Closes the pipe ends the object still holds. Always 0; safe to call again.
@@ -119,6 +129,8 @@ class IFXLIB_API IfxChildProcess {
     // After the fork the parent keeps only its own two ends.
     IFXLIB_LOCAL void CloseChildEnds();
     IFXLIB_LOCAL void CloseIfOwned(int descriptor, bool& owned);
+    // Wait's work; the wait thread calls it without clearing m_lasterror.
+    IFXLIB_LOCAL int WaitForEnd(bool clearLastError);
     [[noreturn]] IFXLIB_LOCAL void RunDirectChild(char* path, char** argv, char* ifxUser,
                                                   char** envName, char** envValue,
                                                   ifxlib::ChildPreparation& prepared);
