@@ -156,3 +156,11 @@ void EvDebug::DebugLvlWithFallback(const EvEvent* event, int fallback, const cha
     writeLogLine(event, fallback, tag, format, args);
     va_end(args);
 }
+
+void EvDebug::VDebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag, int level,
+                                    const char* format, va_list args) {
+    if (event == nullptr || format == nullptr || event->Level() < level) {
+        return;
+    }
+    writeLogLine(event, fallback, tag, format, args);
+}

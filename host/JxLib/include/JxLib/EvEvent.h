@@ -3,6 +3,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdarg>
+
 #include <JxLib/JxExport.h>
 
 // A logging context. It takes its destination and level from the environment when it is
@@ -61,4 +63,8 @@ class JXLIB_API EvDebug {
                                   const char* format, ...) __attribute__((format(printf, 4, 5)));
     static void DebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag, int level,
                                      const char* format, ...) __attribute__((format(printf, 5, 6)));
+    // DebugLvlWithFallback for a caller that has its own variable arguments.
+    static void VDebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag,
+                                      int level, const char* format, va_list args)
+        __attribute__((format(printf, 5, 0)));
 };
