@@ -47,10 +47,11 @@ struct IfxChildParam {
 // ReadBuf while the child runs; BeginWait or Wait; Finalize; destroy. The public data
 // members are the object's report to the caller and may be read after every call.
 //
-// Ownership: the object owns the parent's pipe ends it creates (closed by Finalize, never
-// by the destructor), the JxProcess and JxThread it creates, and the EvEvent that
-// Initialize creates for a caller that gave none. A caller's EvEvent must outlive the
-// object; the destructor waits for the wait thread before it releases anything.
+// Ownership: the object owns the parent's pipe ends it creates (closed by Finalize, or by
+// the destructor when nobody called Finalize), the JxProcess and JxThread it creates, and
+// the EvEvent that Initialize creates for a caller that gave none. A caller's EvEvent
+// must outlive the object; the destructor waits for the wait thread before it releases
+// anything.
 //
 // Launches and the process environment: a launch reads the environment (the child's
 // starting environment, the logging settings) under one library-wide lock, held until its
@@ -71,9 +72,11 @@ class IFXLIB_API IfxChildProcess {
     IfxChildProcess& operator=(const IfxChildProcess&) = delete;
 
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
-    // m_lasterror set when a step up to the fork failed. The child is never reaped here:
-    // Wait and BeginWait cannot report its status (waitpid(m_childpid) can). A child that
-    // fails before exec ends with 81 (user), 77 (streams) or 79 (exec).
+    // m_lasterror set when a step up to the fork failed: EINVAL for a null path, EBUSY on
+    // an object that has launched before (each object launches once; nothing of the first
+    // launch is touched). The child is never reaped here: Wait and BeginWait cannot report
+    // its status (waitpid(m_childpid) can). A child that fails before exec ends with 81
+    // (user), 77 (streams) or 79 (exec).
     //
     // The sleep marker /tmp/clifxagentchild.sleep holds the child before it does anything,
     // but only while it is a regular file (not a symbolic link) owned by root or by the
@@ -84,17 +87,21 @@ class IFXLIB_API IfxChildProcess {
     // Launches through the process service, which Wait and BeginWait then use. path and
     // ifxUser are required and the child always switches to ifxUser. -1 before any fork
     // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
-    // m_lasterror) or a step failed; 0 once the child runs.
+    // m_lasterror), on an object that has launched before (EBUSY), or when a step failed;
+    // 0 once the child runs.
     int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                         EvEvent* event, bool option1, bool nonBlocking, bool option3,
                         void* reserved);
 
-    // Sends text and its NUL. 0, or -1 with the errno value (or -2 for a short write) in
-    // m_lasterror; a failed write finalizes the object.
+    // Sends text and its NUL in one write. 0, or -1 with the errno value (or -2 for a short
+    // write) in m_lasterror; a failed write finalizes the object. A write interrupted by a
+    // signal handler is not resumed: -1 with 4 (EINTR).
     int WriteBuf(char* text);
-    // Reads what is there, up to size bytes, into the zero-filled buffer. 0 when data
-    // arrived; -1 with m_lasterror 32 at the end of the output, 11 when a non-blocking read
-    // finds nothing (or the end before the wait thread has finished), else the errno value.
+    // One read of up to size bytes into the zero-filled buffer. 0 when data arrived; -1
+    // with m_lasterror 32 at the end of the output, 11 when a non-blocking read finds
+    // nothing (or the end before the wait thread has finished), 22 (EINVAL) for a null
+    // buffer or a size of 0 or less, else the errno value. A read interrupted by a signal
+    // handler is not resumed: -1 with 4 (EINTR), so a signal can free a blocked caller.
     int ReadBuf(char* buffer, long size);
 
     // Starts the wait thread, which sets m_bwaitstarted, then m_bwaitdone or m_bwaitfailed.
@@ -162,6 +169,8 @@ class IFXLIB_API IfxChildProcess {
     IFXLIB_LOCAL void CloseIfOwned(int descriptor, bool& owned);
     // Wait's work; the wait thread calls it without clearing m_lasterror.
     IFXLIB_LOCAL int WaitForEnd(bool clearLastError);
+    // EBUSY (logged under tag) when the object has launched before.
+    IFXLIB_LOCAL int RefuseSecondLaunch(const char* tag);
     [[noreturn]] IFXLIB_LOCAL void RunDirectChild(char* path, char** argv, char* ifxUser,
                                                   char** envName, char** envValue,
                                                   const ifxlib::ChildPreparation& prepared);
@@ -172,6 +181,8 @@ class IFXLIB_API IfxChildProcess {
     bool m_bownpipecw[2];
     // The event Initialize made for a caller that gave none; released by the destructor.
     EvEvent* m_pownedevent;
+    // Set once a launch has passed its argument checks: later launches are refused.
+    bool m_blaunched;
 };
 
 // ---------------------------------------------------------------------------------------

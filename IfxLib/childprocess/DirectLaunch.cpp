@@ -56,6 +56,9 @@ void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
 int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** envName,
                                 char** envValue, EvEvent* event, bool option1, bool nonBlocking,
                                 bool option3, void* /*reserved*/) {
+    if (RefuseSecondLaunch(kTag) != 0) {
+        return -1;
+    }
     m_pevent = event;
     m_boption1 = option1;
     m_bnonblocking = nonBlocking;
@@ -69,6 +72,11 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
         m_pevent = m_pownedevent;
     }
     EvDebug::Debug(m_pevent, kTag, "enter");
+    if (path == nullptr) {
+        m_lasterror = EINVAL;
+        EvDebug::Debug(m_pevent, kTag, "no program to execute: errno=%d", EINVAL);
+        return -1;
+    }
 
     if (PrepareLaunch(kTag, "Failed to redirect to /dev/null: errno=%d") != 0) {
         return -1;

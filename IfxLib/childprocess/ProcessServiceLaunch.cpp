@@ -89,6 +89,9 @@ void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
 int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
                                      char** envValue, EvEvent* event, bool option1,
                                      bool nonBlocking, bool option3, void* /*reserved*/) {
+    if (RefuseSecondLaunch(kTag) != 0) {
+        return -1;
+    }
     m_pevent = event;
     m_boption1 = option1;
     m_bnonblocking = nonBlocking;

@@ -60,6 +60,23 @@ TEST(DirectLaunch, TraceLinesNeedLevel2) {
     EXPECT_FALSE(log.hasContaining("IfxChildProcess::Initialize", "Child exec"));
 }
 
+// Refused like InitializeLinux refuses it, rather than forking a child that executes
+// nothing and exits 79.
+TEST(DirectLaunch, ANullPathIsRefusedBeforeTheFork) {
+    ifxtest::LogFile log;
+    const std::set<int> before = ifxtest::OpenDescriptors();
+    {
+        IfxChildProcess child;
+        EXPECT_EQ(child.Initialize(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false,
+                                   false, false, nullptr),
+                  -1);
+        EXPECT_EQ(child.m_lasterror, EINVAL);
+        EXPECT_EQ(child.m_childpid, 0);
+        EXPECT_TRUE(log.has("IfxChildProcess::Initialize", "no program to execute: errno=22"));
+    }
+    EXPECT_EQ(ifxtest::OpenDescriptors(), before) << "no pipe was made";
+}
+
 TEST(ChildLaunch, NullArgvGivesThePathOrNothing) {
     for (Launch how : kLaunches) {
         SCOPED_TRACE(ifxtest::LaunchName(how));
