@@ -104,8 +104,8 @@ void writeLogLine(const EvEvent* event, int fallback, const char* tag, const cha
     char message[kLineCapacity];
     // The caller started args with va_start; the analyzer cannot see across the call.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    const size_t messageLength =
-        clampWritten(std::vsnprintf(message, sizeof message, format, args), sizeof message);
+    const int formatted = std::vsnprintf(message, sizeof message, format, args);
+    const size_t messageLength = clampWritten(formatted, sizeof message);
     // One byte stays free for the newline.
     used += copyEscaped(message, messageLength, line + used, sizeof line - 1 - used);
     line[used++] = '\n';
