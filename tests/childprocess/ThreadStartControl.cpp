@@ -5,9 +5,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -108,7 +110,10 @@ extern "C" __attribute__((visibility("default"))) int pthread_create(
     if (mode == ifxtest::NextThreadStart::kNormal) {
         return realCreate()(thread, attributes, entry, argument);
     }
-    auto* start = new Start{entry, argument, mode};
+    auto* start = new (std::nothrow) Start{entry, argument, mode};
+    if (start == nullptr) {
+        return EAGAIN;
+    }
     const int result = realCreate()(thread, attributes, runSteered, start);
     if (result != 0) {
         delete start;
