@@ -25,6 +25,7 @@ struct ChildPreparation;
 
 // Launch parameters carried across the fork by InitializeLinux. The child reads its own
 // copy of the block; the strings it points to are heap copies made by SetPostForkParam.
+// Each list ends at its first null slot, so at most 19 arguments and 15 pairs count.
 struct IfxChildParam {
     char path[4096];
     char* argv[20];
@@ -33,8 +34,9 @@ struct IfxChildParam {
     char ifxUser[4096];
     int phpipepw[2];
     int phpipecw[2];
-    // Set by InitializeLinux after SetPostForkParam: the user and environment worked out
-    // before the fork, so that the child takes no lock of the C library on its own.
+    // Set by InitializeLinux after SetPostForkParam: the user, groups, environment and
+    // logging context worked out before the fork, so that the child only applies them.
+    // Null in a block filled by SetPostForkParam alone (see PostFork).
     ifxlib::ChildPreparation* prepared;
 };
 
@@ -45,10 +47,23 @@ struct IfxChildParam {
 // ReadBuf while the child runs; BeginWait or Wait; Finalize; destroy. The public data
 // members are the object's report to the caller and may be read after every call.
 //
-// Ownership: the object owns the parent's pipe ends it creates (closed by Finalize, never
-// by the destructor), the JxProcess and JxThread it creates, and the EvEvent that
-// Initialize creates for a caller that gave none. A caller's EvEvent must outlive the
-// object; the destructor waits for the wait thread before it releases anything.
+// Ownership: the object owns the parent's pipe ends it creates (closed by Finalize, or by
+// the destructor when nobody called Finalize), the JxProcess and JxThread it creates, and
+// the EvEvent that Initialize creates for a caller that gave none. A caller's EvEvent
+// must outlive the object; the destructor waits for the wait thread before it releases
+// anything.
+//
+// Launches and the process environment: a launch reads the environment (the child's
+// starting environment, the logging settings) under one library-wide lock, held until its
+// fork has returned, which SETENVIRONMENTVARIABLE and GETENVIRONMENTVARIABLE take too.
+// Agent code that changes the environment through those shims is therefore safe beside a
+// launch; raw setenv, unsetenv or putenv on other threads during a launch are not, and
+// keeping them away from launches is the caller's business.
+//
+// The child: before it executes the program it resets every caught signal to its default
+// (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is
+// restored to its default just before exec), and it logs only through the log file or a
+// copy of the agent's standard error, never through the program's standard streams.
 class IFXLIB_API IfxChildProcess {
   public:
     IfxChildProcess();
@@ -57,43 +72,76 @@ class IFXLIB_API IfxChildProcess {
     IfxChildProcess& operator=(const IfxChildProcess&) = delete;
 
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
-    // m_lasterror set when a step up to the fork failed. The child is never reaped here:
-    // Wait and BeginWait cannot report its status (waitpid(m_childpid) can). A child that
-    // fails before exec ends with 81 (user), 77 (streams) or 79 (exec).
+    // m_lasterror set when a step up to the fork failed: EINVAL for a null path, EBUSY on
+    // an object that has launched before (each object launches once; nothing of the first
+    // launch is touched). The child is never reaped here: Wait and BeginWait cannot report
+    // its status (waitpid(m_childpid) can). A child that fails before exec ends with 81
+    // (user), 77 (streams) or 79 (exec).
+    //
+    // The sleep marker /tmp/clifxagentchild.sleep holds the child before it does anything,
+    // but only while it is a regular file (not a symbolic link) owned by root or by the
+    // agent's effective user and writable by its owner alone; any other marker is ignored
+    // with one log line.
     int Initialize(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                    EvEvent* event, bool option1, bool nonBlocking, bool option3, void* reserved);
     // Launches through the process service, which Wait and BeginWait then use. path and
     // ifxUser are required and the child always switches to ifxUser. -1 before any fork
     // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
-    // m_lasterror) or a step failed; 0 once the child runs.
+    // m_lasterror), on an object that has launched before (EBUSY), or when a step failed;
+    // 0 once the child runs.
     int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                         EvEvent* event, bool option1, bool nonBlocking, bool option3,
                         void* reserved);
 
-    // Sends text and its NUL. 0, or -1 with the errno value (or -2 for a short write) in
-    // m_lasterror; a failed write finalizes the object.
+    // Sends text and its NUL in one write. 0, or -1 with the errno value (or -2 for a short
+    // write) in m_lasterror; a failed write finalizes the object. A write interrupted by a
+    // signal handler is not resumed: -1 with 4 (EINTR).
     int WriteBuf(char* text);
-    // Reads what is there, up to size bytes, into the zero-filled buffer. 0 when data
-    // arrived; -1 with m_lasterror 32 at the end of the output, 11 when a non-blocking read
-    // finds nothing (or the end before the wait thread has finished), else the errno value.
+    // One read of up to size bytes into the zero-filled buffer. 0 when data arrived; -1
+    // with m_lasterror 32 at the end of the output, 11 when a non-blocking read finds
+    // nothing (or the end before the wait thread has finished), 22 (EINVAL) for a null
+    // buffer or a size of 0 or less, else the errno value. A read interrupted by a signal
+    // handler is not resumed: -1 with 4 (EINTR), so a signal can free a blocked caller.
     int ReadBuf(char* buffer, long size);
 
-    // Starts the wait thread. 0, or -1 with the thread-creation error in m_lasterror.
+    // Starts the wait thread, which sets m_bwaitstarted, then m_bwaitdone or m_bwaitfailed.
+    // 0, or -1 with the thread-creation error in m_lasterror and m_exitcode. One wait
+    // thread per object: once one was started, BeginWait returns -1 at once and leaves
+    // every report member as the first wait left it.
+    //
+    // While the wait thread runs it may change m_lasterror, m_exitcode and the wait flags
+    // under the caller: it stores the child's non-zero status (or 0 when there is no
+    // status) in m_lasterror just before it sets m_bwaitfailed, and otherwise never
+    // touches m_lasterror, which ReadBuf and WriteBuf go on using.
     int BeginWait();
     static void* WaitThreadFunction(void* object);
     void WaitThread();
     // Blocks until the child ends; timeout is not consulted. 0, the child's non-zero
     // status (exit code, or 128 + signal), or -1 when there is no status to report.
+    // Clears m_lasterror on entry; called beside a running wait thread it waits for a
+    // child that thread waits for as well, and one of the two gets no status.
     int Wait(unsigned long timeout);
 
     // Closes the pipe ends the object still holds. Always 0; safe to call again.
     int Finalize();
 
+    // Fills block (zero-filled first, copies of at most 19 arguments and 15 pairs). A null
+    // block is left alone; a null path or ifxUser is carried as empty, and a null pipe
+    // array as descriptors -1, so that such a child fails at its streams (exit 77).
     void SetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
                           char** envValue, char* ifxUser, int* phpipepw, int* phpipecw);
+    // Unpacks block into the caller's zero-filled arrays: at most 19 argument and 15 pair
+    // entries, so each array keeps a null after its last entry even when the block's
+    // slots are all set. Null arguments are skipped.
     static void GetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
                                  char** envValue, char* ifxUser, int* phpipepw, int* phpipecw,
                                  EvEvent* event);
+    // The post-fork callback of InitializeLinux; runs in the child and never returns. A
+    // block that InitializeLinux did not fill (prepared is null) makes the child look up the
+    // user, build the environment and make its EvEvent itself, after the fork: lookups and
+    // allocations that can deadlock in a child of a multi-threaded process, and that need
+    // a child of fork, not one sharing the parent's memory. A null block ends the child
+    // with exit code 79.
     static void PostFork(void* argument);
 
     JxProcess* m_pprocess;
@@ -119,9 +167,13 @@ class IFXLIB_API IfxChildProcess {
     // After the fork the parent keeps only its own two ends.
     IFXLIB_LOCAL void CloseChildEnds();
     IFXLIB_LOCAL void CloseIfOwned(int descriptor, bool& owned);
+    // Wait's work; the wait thread calls it without clearing m_lasterror.
+    IFXLIB_LOCAL int WaitForEnd(bool clearLastError);
+    // EBUSY (logged under tag) when the object has launched before.
+    IFXLIB_LOCAL int RefuseSecondLaunch(const char* tag);
     [[noreturn]] IFXLIB_LOCAL void RunDirectChild(char* path, char** argv, char* ifxUser,
                                                   char** envName, char** envValue,
-                                                  ifxlib::ChildPreparation& prepared);
+                                                  const ifxlib::ChildPreparation& prepared);
 
     // Which pipe ends this object still has to close. The descriptor members keep their
     // numbers after a close, so the numbers alone cannot say whether they are ours.
@@ -129,6 +181,8 @@ class IFXLIB_API IfxChildProcess {
     bool m_bownpipecw[2];
     // The event Initialize made for a caller that gave none; released by the destructor.
     EvEvent* m_pownedevent;
+    // Set once a launch has passed its argument checks: later launches are refused.
+    bool m_blaunched;
 };
 
 // ---------------------------------------------------------------------------------------

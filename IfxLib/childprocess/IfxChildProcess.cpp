@@ -1,5 +1,7 @@
 #include <IfxLib/IfxLib.h>
 
+#include <cerrno>
+
 #include <IfxLib/platform/HostServices.h>
 
 IfxChildProcess::IfxChildProcess()
@@ -20,12 +22,18 @@ IfxChildProcess::IfxChildProcess()
       m_exitcode(0),
       m_bownpipepw{false, false},
       m_bownpipecw{false, false},
-      m_pownedevent(nullptr) {}
+      m_pownedevent(nullptr),
+      m_blaunched(false) {}
 
 IfxChildProcess::~IfxChildProcess() {
     if (m_pevent != nullptr) {
         EvDebug::Debug(m_pevent, "IfxChildProcess::~IfxChildProcess", "enter");
     }
+    // Without a Finalize the child may be waiting for the end of its input, and the wait
+    // thread for the child: the ends still held are closed before the thread is joined.
+    CloseIfOwned(m_phpipepw[1], m_bownpipepw[1]);
+    CloseIfOwned(m_phpipecw[0], m_bownpipecw[0]);
+    CloseChildEnds();
     if (m_pthread != nullptr) {
         // The wait thread works on this object up to its last log line.
         m_pthread->join();
@@ -45,4 +53,16 @@ int IfxChildProcess::Finalize() {
     // Ends that a failed launch left behind were never handed to a child.
     CloseChildEnds();
     return 0;
+}
+
+int IfxChildProcess::RefuseSecondLaunch(const char* tag) {
+    if (!m_blaunched) {
+        return 0;
+    }
+    // Nothing of the first launch is touched: its child, pipes, process object and event
+    // stay as they are, and a wait thread may be reading them.
+    m_lasterror = EBUSY;
+    EvDebug::Debug(m_pevent, tag, "launch refused, the object has launched before: errno=%d",
+                   EBUSY);
+    return -1;
 }

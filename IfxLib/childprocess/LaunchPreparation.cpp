@@ -65,6 +65,7 @@ int OccupyStandardDescriptors() {
 }  // namespace
 
 int IfxChildProcess::PrepareLaunch(const char* tag, const char* redirectFailedFormat) {
+    m_blaunched = true;
     auto fail = [this, tag](const char* format, int error) {
         m_lasterror = error;
         EvDebug::Debug(m_pevent, tag, format, error);

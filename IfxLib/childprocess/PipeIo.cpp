@@ -14,20 +14,17 @@ constexpr int kShortWrite = -2;
 constexpr int kNoDataYet = EAGAIN;
 constexpr int kOutputEnded = EPIPE;
 
-// One read or write, resumed after a signal. A descriptor this object no longer holds may
-// by now carry someone else's file, so it is never touched again; the call fails as on a
-// closed descriptor.
+// One read or write. It is not resumed after a signal: agent code interrupts a blocked
+// transfer with a signal on purpose, and learns of it by EINTR. A descriptor this object
+// no longer holds may by now carry someone else's file, so it is never touched again; the
+// call fails as on a closed descriptor.
 template <typename Transfer>
 ssize_t transferOnce(bool held, Transfer transfer) {
     if (!held) {
         errno = EBADF;
         return -1;
     }
-    ssize_t result;
-    do {
-        result = transfer();
-    } while (result < 0 && errno == EINTR);
-    return result;
+    return transfer();
 }
 
 }  // namespace
@@ -58,7 +55,8 @@ int IfxChildProcess::ReadBuf(char* buffer, long size) {
     static const char kTag[] = "IfxChildProcess::ReadBuf";
     m_lasterror = 0;
     ssize_t received;
-    if (buffer == nullptr || size < 0) {
+    // A read of nothing would come back as 0, which means the end of the output.
+    if (buffer == nullptr || size <= 0) {
         errno = EINVAL;
         received = -1;
     } else {

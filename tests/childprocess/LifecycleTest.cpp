@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <memory>
@@ -189,6 +190,93 @@ TEST(IfxChildProcessLifecycle, DestructorWaitsForTheWaitThread) {
     child.reset();
     EXPECT_TRUE(log.has("IfxChildProcess::WaitThread", "Wait failed; LastErr=3"));
     EXPECT_TRUE(log.has("IfxChildProcess::~IfxChildProcess", "enter"));
+}
+
+// An object destroyed without Finalize, its child waiting for the end of its input and
+// (after the service launch) a wait thread waiting for the child: the destructor must
+// close the ends it holds, or it would join a thread that never ends.
+TEST(IfxChildProcessLifecycle, DestructionWithoutFinalizeNeitherHangsNorLeaks) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        ifxtest::LogFile log;
+        EvEvent event;
+        const std::set<int> before = ifxtest::OpenDescriptors();
+        auto child = std::make_unique<IfxChildProcess>();
+        ifxtest::LaunchArgs args;
+        args.event = &event;
+        ASSERT_EQ(ifxtest::LaunchChild(*child, how, args), 0);
+        const pid_t pid = child->m_childpid;
+        if (how == Launch::ProcessService) {
+            ASSERT_EQ(child->BeginWait(), 0);
+        }
+        child.reset();
+        EXPECT_EQ(ifxtest::OpenDescriptors(), before);
+        if (how == Launch::ProcessService) {
+            EXPECT_TRUE(log.has("IfxChildProcess::Wait",
+                                "WaitForProcessToEnd - JX_IFX_OK; return Code [0]"))
+                << "the child saw its input end: " << log.text();
+            EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1) << "reaped by the wait thread";
+        } else {
+            int raw = 0;
+            ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+            EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "the child saw its input end";
+        }
+    }
+}
+
+// Each object launches once. A second launch, of either kind, is refused before it
+// touches anything: the first child keeps its pipes and its process object, and no
+// descriptor is made or lost.
+TEST(IfxChildProcessLifecycle, ASecondLaunchIsRefusedAndLeavesTheFirstAlone) {
+    for (Launch first : kLaunches) {
+        for (Launch second : kLaunches) {
+            SCOPED_TRACE(std::string(ifxtest::LaunchName(first)) + " then " +
+                         ifxtest::LaunchName(second));
+            ifxtest::LogFile log;
+            EvEvent event;
+            EvEvent otherEvent;
+            IfxChildProcess child;
+            ifxtest::LaunchArgs args;
+            args.event = &event;
+            ASSERT_EQ(ifxtest::LaunchChild(child, first, args), 0);
+            const pid_t pid = child.m_childpid;
+            JxProcess* process = child.m_pprocess;
+            const int writeEnd = child.m_phpipepw[1];
+            const int readEnd = child.m_phpipecw[0];
+            const std::set<int> before = ifxtest::OpenDescriptors();
+
+            ifxtest::LaunchArgs again;
+            again.event = &otherEvent;
+            again.nonBlocking = true;
+            EXPECT_EQ(ifxtest::LaunchChild(child, second, again), -1);
+            EXPECT_EQ(child.m_lasterror, EBUSY);
+            EXPECT_TRUE(log.has(std::string("IfxChildProcess::") + ifxtest::LaunchName(second),
+                                "launch refused, the object has launched before: errno=16"));
+            EXPECT_EQ(ifxtest::OpenDescriptors(), before);
+            EXPECT_EQ(child.m_childpid, pid);
+            EXPECT_EQ(child.m_pprocess, process);
+            EXPECT_EQ(child.m_phpipepw[1], writeEnd);
+            EXPECT_EQ(child.m_phpipecw[0], readEnd);
+            EXPECT_EQ(child.m_pevent, &event);
+            EXPECT_FALSE(child.m_bnonblocking);
+            EXPECT_EQ(ifxtest::Ask(child, "echo first"), "first");
+            child.Finalize();
+            EXPECT_EQ(ifxtest::WaitForStatus(child, first), 0);
+        }
+    }
+}
+
+// A launch refused for its arguments made nothing, so the object can still launch.
+TEST(IfxChildProcessLifecycle, ALaunchRefusedForItsArgumentsLeavesTheObjectUsable) {
+    IfxChildProcess child;
+    EXPECT_EQ(child.InitializeLinux(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false,
+                                    false, false, nullptr),
+              -1);
+    EXPECT_EQ(child.m_lasterror, EINVAL);
+    ASSERT_EQ(ifxtest::LaunchChild(child, Launch::ProcessService, {}), 0);
+    EXPECT_EQ(ifxtest::Ask(child, "echo usable"), "usable");
+    child.Finalize();
+    EXPECT_EQ(child.Wait(0), 0);
 }
 
 }  // namespace

@@ -5,9 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
@@ -90,7 +98,7 @@ TEST_F(PipeIo, BlockingReadBufReportsTheEndOfTheOutputWith32) {
     EXPECT_EQ(m_child.ReadBuf(buffer, sizeof buffer), -1);
     EXPECT_EQ(m_child.m_lasterror, EPIPE);
     EXPECT_FALSE(m_child.m_beof) << "only the non-blocking mode marks the end";
-    EXPECT_NE(m_log.text().find("Received(5 bytes):oops\n"), std::string::npos);
+    EXPECT_TRUE(m_log.has(kReadTag, "Received(5 bytes):oops\\n")) << "the newline escaped";
 }
 
 // A read that fills the buffer leaves no terminator in it; the trace must stop at the
@@ -101,8 +109,7 @@ TEST_F(PipeIo, ReadOfExactlySizeBytesStaysInsideTheBuffer) {
     auto buffer = std::make_unique<char[]>(8);
     ASSERT_EQ(m_child.ReadBuf(buffer.get(), 8), 0);
     EXPECT_EQ(std::string(buffer.get(), 8), "1234567\n");
-    EXPECT_NE(m_log.text().find("Received(8 bytes):1234567\n\n"), std::string::npos)
-        << m_log.text();
+    EXPECT_TRUE(m_log.has(kReadTag, "Received(8 bytes):1234567\\n")) << m_log.text();
 }
 
 // Non-blocking: an empty pipe and an ended output both give 11 until the wait thread has
@@ -127,6 +134,98 @@ TEST_F(PipeIo, NonBlockingReadBufTellsNothingYetFromTheEnd) {
     EXPECT_TRUE(m_child.m_beof);
     EXPECT_EQ(m_child.ReadBuf(buffer, sizeof buffer), -1);
     EXPECT_EQ(m_child.m_lasterror, EPIPE) << "and keeps saying so";
+}
+
+// A read of nothing would come back as 0, the end of the output; it is refused instead,
+// in either mode, and the child's output stays for the next read.
+TEST_F(PipeIo, ReadBufWithoutRoomIsInvalid) {
+    for (bool nonBlocking : {false, true}) {
+        SCOPED_TRACE(nonBlocking ? "non-blocking" : "blocking");
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        args.nonBlocking = nonBlocking;
+        ASSERT_EQ(ifxtest::LaunchChild(child, Launch::ProcessService, args), 0);
+        std::string command = "echo kept";
+        ASSERT_EQ(child.WriteBuf(command.data()), 0);
+        char buffer[16];
+        struct Case {
+            const char* name;
+            char* buffer;
+            long size;
+        };
+        const Case cases[] = {
+            {"null buffer", nullptr, 16}, {"size 0", buffer, 0}, {"size -1", buffer, -1}};
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            EXPECT_EQ(child.ReadBuf(c.buffer, c.size), -1);
+            EXPECT_EQ(child.m_lasterror, EINVAL);
+            EXPECT_FALSE(child.m_beof);
+        }
+        EXPECT_EQ(ifxtest::ReadLine(child), "kept");
+        child.Finalize();
+        EXPECT_EQ(child.Wait(0), 0);
+    }
+}
+
+volatile sig_atomic_t g_interruptions = 0;
+
+// Installs a handler without SA_RESTART for SIGUSR1, as an agent does that means to free
+// a blocked thread; the old disposition comes back at the end of the scope.
+class ScopedInterruptingHandler {
+  public:
+    ScopedInterruptingHandler() {
+        struct sigaction action {};
+        action.sa_handler = [](int) { g_interruptions = g_interruptions + 1; };
+        EXPECT_EQ(::sigaction(SIGUSR1, &action, &m_saved), 0);
+    }
+    ~ScopedInterruptingHandler() { ::sigaction(SIGUSR1, &m_saved, nullptr); }
+
+  private:
+    struct sigaction m_saved {};
+};
+
+// Runs transfer on a thread of its own, interrupts it with SIGUSR1 once /proc shows it
+// blocked in the system call, and returns transfer's result.
+int InterruptedOnItsThread(const std::function<int()>& transfer, long blockingCall) {
+    std::promise<pid_t> started;
+    std::future<pid_t> threadId = started.get_future();
+    int result = 0;
+    std::thread transferring([&] {
+        started.set_value(static_cast<pid_t>(::syscall(SYS_gettid)));
+        result = transfer();
+    });
+    ifxtest::WaitUntilBlockedIn(threadId.get(), blockingCall);
+    EXPECT_EQ(::pthread_kill(transferring.native_handle(), SIGUSR1), 0);
+    transferring.join();
+    return result;
+}
+
+// Agent code frees a thread blocked in ReadBuf or WriteBuf with a signal; the call must
+// come back with EINTR instead of resuming the wait.
+TEST_F(PipeIo, ASignalInterruptsABlockedReadOrWrite) {
+    ScopedInterruptingHandler handler;
+    Start(false);
+    char buffer[16];
+    EXPECT_EQ(
+        InterruptedOnItsThread([&] { return m_child.ReadBuf(buffer, sizeof buffer); }, SYS_read),
+        -1);
+    EXPECT_EQ(m_child.m_lasterror, EINTR);
+    EXPECT_EQ(ifxtest::Ask(m_child, "echo still there"), "still there");
+
+    // The helper stops reading, and the pipe is filled to the last byte, so that the next
+    // write blocks before it has written anything.
+    EXPECT_EQ(ifxtest::Ask(m_child, "hold"), "holding");
+    const int capacity = ::fcntl(m_child.m_phpipepw[1], F_GETPIPE_SZ);
+    ASSERT_GT(capacity, 1);
+    std::string filler(static_cast<size_t>(capacity) - 1, 'f');  // and its NUL
+    ASSERT_EQ(m_child.WriteBuf(filler.data()), 0);
+    std::string more = "x";
+    EXPECT_EQ(InterruptedOnItsThread([&] { return m_child.WriteBuf(more.data()); }, SYS_write), -1);
+    EXPECT_EQ(m_child.m_lasterror, EINTR);
+    EXPECT_EQ(g_interruptions, 2);
+    ::kill(m_child.m_childpid, SIGKILL);
+    EXPECT_EQ(m_child.Wait(0), 128 + SIGKILL);
 }
 
 TEST(PipeIoLevels, AFailedReadIsTracedAtLevel12) {
