@@ -4,7 +4,7 @@
 #
 #   run-fuzzers.sh [SECONDS]        fuzz each target for SECONDS (default 60)
 #   run-fuzzers.sh --update-corpus  fold the units found by earlier runs into the committed
-#                                   corpus, minimised with -merge=1
+#                                   corpus, minimised with -merge=1, when they add coverage
 #
 # A run starts from the committed corpus (fuzz/corpus/<target>) and the inputs that once
 # found a fault (fuzz/corpus/regressions/<target>), so every one of them is checked again
@@ -46,19 +46,35 @@ fuzz_one() {
         >"build/fuzz/$name.log" 2>&1
 }
 
+# merge_features OUT DIR...: merges the DIRs into the empty directory OUT with -merge=1,
+# which keeps the smallest set of units that covers what all of them cover, and prints
+# the number of coverage features that set reaches.
+merge_features() {
+    local fuzzer="$1" out="$2" log="$2.log"
+    shift 2
+    rm -rf "$out"
+    mkdir -p "$out"
+    JX_LOG_FILE=/dev/null "$fuzzer" -merge=1 "$out" "$@" >"$log" 2>&1
+    sed -n 's/^MERGE-OUTER: [0-9]* new files with \([0-9]*\) new features added.*/\1/p' "$log"
+}
+
+# The committed corpus is replaced only when the new units reach more: merging rearranges
+# the set, so an update without new coverage would only churn the tree.
 update_one() {
-    local fuzzer="$1" name merged
+    local fuzzer="$1" name before after
     name="$(basename "$fuzzer")"
-    merged="build/fuzz/merged/$name"
-    rm -rf "$merged"
-    mkdir -p "$merged" "build/fuzz/corpus/$name" "fuzz/corpus/$name"
-    # Merging into an empty directory keeps the smallest set of units that covers what
-    # the committed corpus and the new units cover together.
-    JX_LOG_FILE=/dev/null "$fuzzer" -merge=1 "$merged" "fuzz/corpus/$name" \
-        "build/fuzz/corpus/$name" >"build/fuzz/$name-merge.log" 2>&1
-    find "fuzz/corpus/$name" -maxdepth 1 -type f -delete
-    cp "$merged"/* "fuzz/corpus/$name/"
-    echo "$name: $(find "fuzz/corpus/$name" -type f | wc -l) units in fuzz/corpus/$name"
+    mkdir -p "build/fuzz/corpus/$name" "fuzz/corpus/$name"
+    before=$(merge_features "$fuzzer" "build/fuzz/merged/$name-committed" "fuzz/corpus/$name")
+    after=$(merge_features "$fuzzer" "build/fuzz/merged/$name" "fuzz/corpus/$name" \
+        "build/fuzz/corpus/$name")
+    if [ "${after:-0}" -gt "${before:-0}" ]; then
+        find "fuzz/corpus/$name" -maxdepth 1 -type f -delete
+        cp "build/fuzz/merged/$name"/* "fuzz/corpus/$name/"
+        echo "$name: $before -> $after features," \
+            "$(find "fuzz/corpus/$name" -type f | wc -l) units in fuzz/corpus/$name"
+    else
+        echo "$name: no new coverage ($before features), fuzz/corpus/$name unchanged"
+    fi
 }
 
 fuzzers=()
