@@ -3,6 +3,7 @@
 # template code must stay hidden so that agents cannot come to depend on them.
 set -euo pipefail
 library="$1"
+nm="${2:-nm}"
 
 public='^(c_ifxSubKey|c_hubMaster'
 public+='|GETLASTERROR|GETENVIRONMENTVARIABLE|SETENVIRONMENTVARIABLE|GET_CURRENTPROCESSID'
@@ -15,7 +16,7 @@ public+='|IfxChildProcess::(IfxChildProcess|~IfxChildProcess|Initialize|Initiali
 public+='|WriteBuf|ReadBuf|BeginWait|WaitThreadFunction|WaitThread|Wait|Finalize'
 public+='|SetPostForkParam|GetPostForkParam|PostFork))(\(.*)?$'
 
-exported=$(nm -DC --defined-only "$library" | cut -d' ' -f3-)
+exported=$("$nm" -DC --defined-only "$library" | cut -d' ' -f3-)
 [ -n "$exported" ] || { echo "no exported symbols found in $library"; exit 1; }
 unexpected=$(printf '%s\n' "$exported" | grep -Ev "$public" || true)
 if [ -n "$unexpected" ]; then
