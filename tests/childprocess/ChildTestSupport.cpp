@@ -218,6 +218,14 @@ bool IsBlockedIn(pid_t tid, long syscallNumber) {
     return !state.empty() && state.compare(0, state.find(' '), std::to_string(syscallNumber)) == 0;
 }
 
+bool SystemCallNumbersAreOurs() {
+#ifdef IFXTEST_UNDER_EMULATOR
+    return false;
+#else
+    return true;
+#endif
+}
+
 void WaitUntilBlockedIn(pid_t tid, long syscallNumber) {
     while (!IsBlockedIn(tid, syscallNumber)) {
         if (SystemCallOf(tid).empty()) {

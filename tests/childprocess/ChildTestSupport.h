@@ -71,6 +71,9 @@ bool DescriptorIsOpen(int fd);
 // interrupts or races that call. PauseBeforeLookingAgain spares the processor between
 // two looks at a state.
 bool IsBlockedIn(pid_t tid, long syscallNumber);
+// Whether /proc reports system calls by this program's own numbers. Under user-mode
+// emulation it reports the build machine's, and a test cannot tell which call blocks.
+bool SystemCallNumbersAreOurs();
 void WaitUntilBlockedIn(pid_t tid, long syscallNumber);
 void PauseBeforeLookingAgain();
 
