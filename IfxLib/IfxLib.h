@@ -25,6 +25,7 @@ struct ChildPreparation;
 
 // Launch parameters carried across the fork by InitializeLinux. The child reads its own
 // copy of the block; the strings it points to are heap copies made by SetPostForkParam.
+// Each list ends at its first null slot, so at most 19 arguments and 15 pairs count.
 struct IfxChildParam {
     char path[4096];
     char* argv[20];
@@ -33,8 +34,9 @@ struct IfxChildParam {
     char ifxUser[4096];
     int phpipepw[2];
     int phpipecw[2];
-    // Set by InitializeLinux after SetPostForkParam: the user and environment worked out
-    // before the fork, so that the child takes no lock of the C library on its own.
+    // Set by InitializeLinux after SetPostForkParam: the user, groups, environment and
+    // logging context worked out before the fork, so that the child only applies them.
+    // Null in a block filled by SetPostForkParam alone (see PostFork).
     ifxlib::ChildPreparation* prepared;
 };
 
@@ -49,6 +51,18 @@ struct IfxChildParam {
 // by the destructor), the JxProcess and JxThread it creates, and the EvEvent that
 // Initialize creates for a caller that gave none. A caller's EvEvent must outlive the
 // object; the destructor waits for the wait thread before it releases anything.
+//
+// Launches and the process environment: a launch reads the environment (the child's
+// starting environment, the logging settings) under one library-wide lock, held until its
+// fork has returned, which SETENVIRONMENTVARIABLE and GETENVIRONMENTVARIABLE take too.
+// Agent code that changes the environment through those shims is therefore safe beside a
+// launch; raw setenv, unsetenv or putenv on other threads during a launch are not, and
+// keeping them away from launches is the caller's business.
+//
+// The child: before it executes the program it resets every caught signal to its default
+// (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is
+// restored to its default just before exec), and it logs only through the log file or a
+// copy of the agent's standard error, never through the program's standard streams.
 class IFXLIB_API IfxChildProcess {
   public:
     IfxChildProcess();
@@ -60,6 +74,11 @@ class IFXLIB_API IfxChildProcess {
     // m_lasterror set when a step up to the fork failed. The child is never reaped here:
     // Wait and BeginWait cannot report its status (waitpid(m_childpid) can). A child that
     // fails before exec ends with 81 (user), 77 (streams) or 79 (exec).
+    //
+    // The sleep marker /tmp/clifxagentchild.sleep holds the child before it does anything,
+    // but only while it is a regular file (not a symbolic link) owned by root or by the
+    // agent's effective user and writable by its owner alone; any other marker is ignored
+    // with one log line.
     int Initialize(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                    EvEvent* event, bool option1, bool nonBlocking, bool option3, void* reserved);
     // Launches through the process service, which Wait and BeginWait then use. path and
@@ -78,22 +97,44 @@ class IFXLIB_API IfxChildProcess {
     // finds nothing (or the end before the wait thread has finished), else the errno value.
     int ReadBuf(char* buffer, long size);
 
-    // Starts the wait thread. 0, or -1 with the thread-creation error in m_lasterror.
+    // Starts the wait thread, which sets m_bwaitstarted, then m_bwaitdone or m_bwaitfailed.
+    // 0, or -1 with the thread-creation error in m_lasterror and m_exitcode. One wait
+    // thread per object: once one was started, BeginWait returns -1 at once and leaves
+    // every report member as the first wait left it.
+    //
+    // While the wait thread runs it may change m_lasterror, m_exitcode and the wait flags
+    // under the caller: it stores the child's non-zero status (or 0 when there is no
+    // status) in m_lasterror just before it sets m_bwaitfailed, and otherwise never
+    // touches m_lasterror, which ReadBuf and WriteBuf go on using.
     int BeginWait();
     static void* WaitThreadFunction(void* object);
     void WaitThread();
     // Blocks until the child ends; timeout is not consulted. 0, the child's non-zero
     // status (exit code, or 128 + signal), or -1 when there is no status to report.
+    // Clears m_lasterror on entry; called beside a running wait thread it waits for a
+    // child that thread waits for as well, and one of the two gets no status.
     int Wait(unsigned long timeout);
 
     // Closes the pipe ends the object still holds. Always 0; safe to call again.
     int Finalize();
 
+    // Fills block (zero-filled first, copies of at most 19 arguments and 15 pairs). A null
+    // block is left alone; a null path or ifxUser is carried as empty, and a null pipe
+    // array as descriptors -1, so that such a child fails at its streams (exit 77).
     void SetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
                           char** envValue, char* ifxUser, int* phpipepw, int* phpipecw);
+    // Unpacks block into the caller's zero-filled arrays: at most 19 argument and 15 pair
+    // entries, so each array keeps a null after its last entry even when the block's
+    // slots are all set. Null arguments are skipped.
     static void GetPostForkParam(IfxChildParam* block, char* path, char** argv, char** envName,
                                  char** envValue, char* ifxUser, int* phpipepw, int* phpipecw,
                                  EvEvent* event);
+    // The post-fork callback of InitializeLinux; runs in the child and never returns. A
+    // block that InitializeLinux did not fill (prepared is null) makes the child look up the
+    // user, build the environment and make its EvEvent itself, after the fork: lookups and
+    // allocations that can deadlock in a child of a multi-threaded process, and that need
+    // a child of fork, not one sharing the parent's memory. A null block ends the child
+    // with exit code 79.
     static void PostFork(void* argument);
 
     JxProcess* m_pprocess;
@@ -119,9 +160,11 @@ class IFXLIB_API IfxChildProcess {
     // After the fork the parent keeps only its own two ends.
     IFXLIB_LOCAL void CloseChildEnds();
     IFXLIB_LOCAL void CloseIfOwned(int descriptor, bool& owned);
+    // Wait's work; the wait thread calls it without clearing m_lasterror.
+    IFXLIB_LOCAL int WaitForEnd(bool clearLastError);
     [[noreturn]] IFXLIB_LOCAL void RunDirectChild(char* path, char** argv, char* ifxUser,
                                                   char** envName, char** envValue,
-                                                  ifxlib::ChildPreparation& prepared);
+                                                  const ifxlib::ChildPreparation& prepared);
 
     // Which pipe ends this object still has to close. The descriptor members keep their
     // numbers after a close, so the numbers alone cannot say whether they are ours.

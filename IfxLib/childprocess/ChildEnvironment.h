@@ -21,8 +21,8 @@ class ChildEnvironment {
     ChildEnvironment() = default;
 
     // name[i]=value[i] for each i while both lists go on; nothing when either list or its
-    // first entry is null. Reads the process environment: like every environment change,
-    // not to be run while another thread changes it.
+    // first entry is null. Reads the process environment: the caller holds the
+    // environment lock (LockEnvironment), which the library's writers take too.
     ChildEnvironment(char** envName, char** envValue);
 
     // Null-terminated "name=value" entries for environ, or null when there was nothing to

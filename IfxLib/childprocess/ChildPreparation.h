@@ -1,7 +1,18 @@
 #pragma once
 
-// What the parent works out for a child before the fork, so that between fork and exec
-// the child takes no lock that another thread of the parent might have held.
+// What the parent works out for a child before the fork. Between fork and exec the child
+// allocates nothing, takes no lock, reads no environment variable and writes no memory
+// but its own stack: it only applies what was prepared here. A child forked from a
+// multi-threaded process could otherwise find a lock held for ever by a thread that does
+// not exist in it, and a child that shares the parent's memory until exec would
+// otherwise change the parent's state under it.
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <memory>
+
+#include <IfxLib/platform/HostServices.h>
 
 #include "ChildEnvironment.h"
 #include "UserResolution.h"
@@ -11,6 +22,41 @@ namespace ifxlib {
 struct ChildPreparation {
     ResolvedUser user;
     ChildEnvironment environment;
+    // The environment the program is executed with: the launch's list, or the parent's.
+    char** envp = nullptr;
+    // The process-service child's own logging context. An EvEvent reads the environment
+    // when it is made, so it is made here.
+    std::unique_ptr<EvEvent> event;
+    // The agent's effective user: only a sleep marker of root or of this user counts.
+    uid_t agentUser = 0;
+    // The caller's signal mask, for the child to put back once its signal handlers are the
+    // defaults; null when the parent did not block signals around the fork.
+    const sigset_t* callerSignals = nullptr;
+};
+
+// Looks up user (with its supplementary groups when withGroups is set; no lookup when
+// user is null) and builds the child's environment from the pairs; with withEvent also
+// the child's own EvEvent. Reads the process environment: the caller holds the
+// environment lock (LockEnvironment) until its fork has returned, so that the child also
+// starts from the environment read here.
+ChildPreparation PrepareChild(const char* user, bool withGroups, char** envName, char** envValue,
+                              bool withEvent);
+
+// Blocks every signal of the calling thread for the life of the object, so that no
+// handler of the parent runs in a child before the child has reset them.
+class AllSignalsBlocked {
+  public:
+    AllSignalsBlocked();
+    ~AllSignalsBlocked();
+    AllSignalsBlocked(const AllSignalsBlocked&) = delete;
+    AllSignalsBlocked& operator=(const AllSignalsBlocked&) = delete;
+
+    // The mask to restore, or null when blocking failed and nothing is to be restored.
+    const sigset_t* CallerSignals() const { return m_blocked ? &m_saved : nullptr; }
+
+  private:
+    sigset_t m_saved;
+    bool m_blocked;
 };
 
 }  // namespace ifxlib

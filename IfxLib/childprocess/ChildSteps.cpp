@@ -3,21 +3,11 @@
 #include <IfxLib/IfxLib.h>
 
 #include <fcntl.h>
-#include <grp.h>
+#include <linux/close_range.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <cerrno>
-
-// The trace lines of the two launches differ only in whether a level gates them.
-#define IFX_CHILD_TRACE(log, ...)                                                     \
-    do {                                                                              \
-        if ((log).traceLevel == 0) {                                                  \
-            EvDebug::Debug((log).event, (log).tag, __VA_ARGS__);                      \
-        } else {                                                                      \
-            EvDebug::DebugLvl((log).event, (log).tag, (log).traceLevel, __VA_ARGS__); \
-        }                                                                             \
-    } while (0)
-
-extern char** environ;
+#include <cstdarg>
 
 namespace ifxlib {
 
@@ -40,96 +30,145 @@ bool connectStream(int from, int to) {
     return dup2RetryingEintr(from, to) == to;
 }
 
-void closeDescriptorsOneByOne(int firstToKeepAbove) {
-    for (int fd = ::getdtablesize(); fd > firstToKeepAbove; --fd) {
-        ::close(fd);
-    }
+}  // namespace
+
+void LogLine(const ChildLog& log, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    EvDebug::VDebugLvlWithFallback(log.event, log.standardError, log.tag, 0, format, args);
+    va_end(args);
 }
 
-}  // namespace
+// Level 0 is always written, which is what the process-service child wants of its trace.
+void LogTrace(const ChildLog& log, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    EvDebug::VDebugLvlWithFallback(log.event, log.standardError, log.tag, log.traceLevel, format,
+                                   args);
+    va_end(args);
+}
 
 void EndChild(int exitCode) {
     ::_exit(exitCode);
 }
 
+void ResetCaughtSignals() {
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        // Numbers the C library keeps for itself fail here and are left alone.
+        if (::sigaction(signal, nullptr, &current) != 0) {
+            continue;
+        }
+        const bool caught = (current.sa_flags & SA_SIGINFO) != 0 ||
+                            (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN);
+        if (caught) {
+            struct sigaction defaults {};
+            defaults.sa_handler = SIG_DFL;
+            ::sigaction(signal, &defaults, nullptr);
+        }
+    }
+}
+
+void RestoreCallerSignals(const sigset_t* callerSignals) {
+    if (callerSignals != nullptr) {
+        ::sigprocmask(SIG_SETMASK, callerSignals, nullptr);
+    }
+}
+
 void CheckUserFoundOrExit(const ChildLog& log, const ResolvedUser& user) {
     if (user.lookupError != 0) {
-        EvDebug::Debug(log.event, log.tag, "Child getpwnam failed, errno %d", user.lookupError);
+        LogLine(log, "Child getpwnam failed, errno %d", user.lookupError);
         EndChild(kChildUserFailed);
     }
 }
 
 void LogUserChange(const ChildLog& log, const char* name, const ResolvedUser& user) {
-    EvDebug::Debug(log.event, log.tag, "Child change user=%s, gid=%d, uid=%d", name,
-                   static_cast<int>(user.gid), static_cast<int>(user.uid));
+    LogLine(log, "Child change user=%s, gid=%d, uid=%d", name, static_cast<int>(user.gid),
+            static_cast<int>(user.uid));
 }
 
+// The ids are changed with raw system calls: the C library's wrappers make every thread of
+// the process change its ids, a synchronisation that a child of a multi-threaded process
+// must not attempt (the other threads do not exist in it) and that would change the
+// parent's threads in a child sharing its memory.
 int SetSupplementaryGroups(const ResolvedUser& user) {
-    return ::setgroups(static_cast<size_t>(user.groupCount), user.groups.get()) == 0
+    return ::syscall(SYS_setgroups, static_cast<size_t>(user.groupCount), user.groups.get()) == 0
                ? 0
                : GETLASTERROR();
 }
 
 void InitgroupsFailed(const ChildLog& log, int error) {
-    EvDebug::Debug(log.event, log.tag, "initgroups() failed, errno=%d", error);
+    LogLine(log, "initgroups() failed, errno=%d", error);
     EndChild(kChildUserFailed);
 }
 
 void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user) {
-    if (::setgid(user.gid) != 0) {
-        EvDebug::Debug(log.event, log.tag, "Child setgid failed, errno %d", GETLASTERROR());
+    if (::syscall(SYS_setgid, user.gid) != 0) {
+        LogLine(log, "Child setgid failed, errno %d", GETLASTERROR());
         EndChild(kChildUserFailed);
     }
-    if (::setuid(user.uid) != 0) {
-        EvDebug::Debug(log.event, log.tag, "Child setuid failed, errno %d", GETLASTERROR());
+    if (::syscall(SYS_setuid, user.uid) != 0) {
+        LogLine(log, "Child setuid failed, errno %d", GETLASTERROR());
         EndChild(kChildUserFailed);
     }
 }
 
-void ApplyEnvironment(const ChildLog& log, char** envName, char** envValue,
-                      ChildEnvironment& environment) {
+void LogEnvironment(const ChildLog& log, char** envName, char** envValue) {
     const int pairs = static_cast<int>(CountEnvironmentPairs(envName, envValue));
     for (int i = 0; i < pairs; ++i) {
-        IFX_CHILD_TRACE(log, "Child SETENVIRONMENTVARIABLE(%d): %s=%s", i, envName[i], envValue[i]);
-    }
-    if (char** entries = environment.Entries()) {
-        environ = entries;
+        LogTrace(log, "Child SETENVIRONMENTVARIABLE(%d): %s=%s", i, envName[i], envValue[i]);
     }
 }
 
 void LogExec(const ChildLog& log, const char* path) {
-    IFX_CHILD_TRACE(log, "Child exec %s", path);
+    LogTrace(log, "Child exec %s", path);
 }
 
-void ConnectStandardStreamsOrExit(const ChildLog& log, int input, int output) {
+void ConnectStandardStreamsOrExit(ChildLog& log, int input, int output) {
+    // Descriptor 2 is about to become the program's standard error, where a line of ours
+    // would read as the program's own output. A copy of the agent's standard error takes
+    // its place in the logger (none when the copy cannot be made: such lines are dropped).
+    log.standardError = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (!connectStream(input, STDIN_FILENO)) {
-        EvDebug::Debug(log.event, log.tag, "Child dup2-STDIN failed");
+        LogLine(log, "Child dup2-STDIN failed");
         EndChild(kChildStreamsFailed);
     }
     if (!connectStream(output, STDOUT_FILENO)) {
-        EvDebug::Debug(log.event, log.tag, "Child dup2-STDOUT failed");
+        LogLine(log, "Child dup2-STDOUT failed");
         EndChild(kChildStreamsFailed);
     }
     if (!connectStream(output, STDERR_FILENO)) {
-        EvDebug::Debug(log.event, log.tag, "Child dup2-STDERR failed");
+        LogLine(log, "Child dup2-STDERR failed");
         EndChild(kChildStreamsFailed);
     }
 }
 
-void CloseDescriptorsFrom3() {
-    // One system call whatever the descriptor limit, and it also reaches descriptors
-    // opened before the soft limit was lowered, which a loop up to the limit misses.
-    if (::close_range(3, ~0U, 0) == 0) {
+void KeepOnlyStandardDescriptorsAcrossExec() {
+    // Marked, not closed: the log file's descriptor must stay usable until exec, since a
+    // child that has switched users may not be allowed to open the log again. One system
+    // call whatever the descriptor limit, which also reaches descriptors opened before the
+    // soft limit was lowered.
+    if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) {
         return;
     }
-    closeDescriptorsOneByOne(STDERR_FILENO);
+    // Kernels before 5.11: one descriptor at a time, up to the limit.
+    for (int fd = STDERR_FILENO + 1; fd < ::getdtablesize(); ++fd) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+}
+
+void Exec(const ChildLog& log, const char* path, char* const* argv, char* const* envp) {
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    if (::sigaction(SIGPIPE, &defaults, nullptr) != 0) {
+        LogLine(log, "Child cannot restore SIGPIPE, errno %d", GETLASTERROR());
+    }
+    ::execve(path, argv, envp);
 }
 
 void ExecFailed(const ChildLog& log, int error) {
-    EvDebug::Debug(log.event, log.tag, "Child exec failed, errno %d", error);
+    LogLine(log, "Child exec failed, errno %d", error);
     EndChild(kChildExecFailed);
 }
 
 }  // namespace ifxlib
-
-#undef IFX_CHILD_TRACE

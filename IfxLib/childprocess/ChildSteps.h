@@ -2,8 +2,13 @@
 
 // The steps a freshly forked child takes before exec, shared by the direct launch and the
 // launch through the process service. They run in a copy of one thread of a possibly
-// multi-threaded parent: no locks, no stdio, and every failure ends the process with
-// _exit so that the parent's atexit handlers and stdio buffers are not run twice.
+// multi-threaded parent, and are written to stay right in a child that shares the
+// parent's memory until exec: only async-signal-safe calls, nothing allocated, no lock,
+// no environment read, nothing written but the child's own stack. Every failure ends the
+// process with _exit, so that the parent's atexit handlers and stdio buffers are not run
+// twice.
+
+#include <signal.h>
 
 #include <IfxLib/platform/HostServices.h>
 
@@ -19,15 +24,30 @@ enum ChildExitCode : int {
     kChildUserFailed = 81,
 };
 
-// Where a child's messages go. traceLevel 0 writes the trace lines unconditionally (the
-// process-service child), any other level through DebugLvl (the direct child).
+// Where a child's messages go. Trace lines are written at traceLevel: 0 writes them
+// always (the process-service child), 2 only at that level (the direct child).
+// standardError is the child's own state, kept on its stack: the descriptor that stands
+// for standard error in the logger, which stops being descriptor 2 once the program's
+// streams take that number.
 struct ChildLog {
     const EvEvent* event;
     const char* tag;
     int traceLevel;
+    int standardError;
 };
 
+// Always written, whatever the level.
+void LogLine(const ChildLog& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Written at the log's trace level.
+void LogTrace(const ChildLog& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 [[noreturn]] void EndChild(int exitCode);
+
+// A handler of the parent must not run in the child: every caught signal goes back to its
+// default. Ignored signals stay ignored. The first thing a child does.
+void ResetCaughtSignals();
+// Puts back the mask the parent had before it blocked everything around the fork.
+void RestoreCallerSignals(const sigset_t* callerSignals);
 
 // Ends the child with kChildUserFailed when the parent could not find the user.
 void CheckUserFoundOrExit(const ChildLog& log, const ResolvedUser& user);
@@ -38,16 +58,19 @@ int SetSupplementaryGroups(const ResolvedUser& user);
 // setgid, then setuid; the child ends with kChildUserFailed when either fails.
 void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user);
 
-// Logs name[i]=value[i] while both lists go on and switches to the environment the parent
-// prepared with them.
-void ApplyEnvironment(const ChildLog& log, char** envName, char** envValue,
-                      ChildEnvironment& environment);
+// Traces name[i]=value[i] while both lists go on; the parent has built the environment
+// the program gets from them.
+void LogEnvironment(const ChildLog& log, char** envName, char** envValue);
 
 void LogExec(const ChildLog& log, const char* path);
 // input becomes descriptor 0, output descriptors 1 and 2; kChildStreamsFailed otherwise.
-void ConnectStandardStreamsOrExit(const ChildLog& log, int input, int output);
-// Only 0, 1 and 2 may reach the program.
-void CloseDescriptorsFrom3();
+// From here on the log no longer falls back to descriptor 2.
+void ConnectStandardStreamsOrExit(ChildLog& log, int input, int output);
+// Only 0, 1 and 2 may reach the program; the log's descriptors stay usable until exec.
+void KeepOnlyStandardDescriptorsAcrossExec();
+// Executes path. SIGPIPE, which the launch ignores in the agent, goes back to its default
+// first: an ignored signal would survive exec into the program. Returns only on failure.
+void Exec(const ChildLog& log, const char* path, char* const* argv, char* const* envp);
 [[noreturn]] void ExecFailed(const ChildLog& log, int error);
 
 }  // namespace ifxlib

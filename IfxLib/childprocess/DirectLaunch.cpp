@@ -2,10 +2,11 @@
 
 #include <IfxLib/IfxLib.h>
 
-#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 
+#include <IfxLib/platform/EnvironmentLock.h>
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildPreparation.h"
@@ -17,9 +18,25 @@ const char kTag[] = "IfxChildProcess::Initialize";
 const char kSleepMarker[] = "/tmp/clifxagentchild.sleep";
 constexpr unsigned long kSleepMarkerPauseMicroseconds = 10000;
 
+// Any local user can create a file in /tmp, so only a marker that root or the agent's own
+// user made, and that nobody else can have changed, may hold a child. lstat: a symbolic
+// link someone planted to a file of root's must not count as root's marker.
+bool MarkerIsTrusted(const struct stat& marker, uid_t agentUser) {
+    return S_ISREG(marker.st_mode) && (marker.st_uid == 0 || marker.st_uid == agentUser) &&
+           (marker.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 // Lets someone attach a debugger to a fresh child before it does anything.
-void HoldWhileSleepMarkerExists() {
-    while (::access(kSleepMarker, F_OK) == 0) {
+void HoldWhileSleepMarkerExists(const ifxlib::ChildLog& log, uid_t agentUser) {
+    struct stat marker {};
+    while (::lstat(kSleepMarker, &marker) == 0) {
+        if (!MarkerIsTrusted(marker, agentUser)) {
+            ifxlib::LogLine(log,
+                            "Child ignores %s: not a regular file of uid 0 or %d that only its "
+                            "owner may write",
+                            kSleepMarker, static_cast<int>(agentUser));
+            return;
+        }
         ZUSLEEP_InTeRnAl(kSleepMarkerPauseMicroseconds, "IfxLib", __LINE__);
     }
 }
@@ -45,6 +62,8 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     m_boption3 = option3;
     if (m_pevent == nullptr) {
         if (m_pownedevent == nullptr) {
+            // An EvEvent reads the environment when it is made.
+            const auto environmentLock = ifxlib::LockEnvironment();
             m_pownedevent = new EvEvent();
         }
         m_pevent = m_pownedevent;
@@ -54,41 +73,53 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     if (PrepareLaunch(kTag, "Failed to redirect to /dev/null: errno=%d") != 0) {
         return -1;
     }
-    ifxlib::ChildPreparation prepared{
-        ifxUser != nullptr ? ifxlib::ResolveUser(ifxUser, true) : ifxlib::ResolvedUser(),
-        ifxlib::ChildEnvironment(envName, envValue)};
-    m_childpid = ::fork();
-    if (m_childpid < 0) {
-        m_lasterror = GETLASTERROR();
+    pid_t pid;
+    int forkError = 0;
+    {
+        // Held until the fork has returned: the child starts from the environment read
+        // here, which no writer of this library changes meanwhile.
+        const auto environmentLock = ifxlib::LockEnvironment();
+        ifxlib::ChildPreparation prepared =
+            ifxlib::PrepareChild(ifxUser, true, envName, envValue, false);
+        const ifxlib::AllSignalsBlocked blocked;
+        prepared.callerSignals = blocked.CallerSignals();
+        pid = ::fork();
+        forkError = GETLASTERROR();
+        if (pid == 0) {
+            RunDirectChild(path, argv, ifxUser, envName, envValue, prepared);
+        }
+    }
+    if (pid < 0) {
+        m_lasterror = forkError;
         EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", static_cast<int>(m_lasterror));
         return -1;
     }
-    if (m_childpid == 0) {
-        RunDirectChild(path, argv, ifxUser, envName, envValue, prepared);
-    }
+    m_childpid = pid;
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent: child pid= %d", m_childpid);
     CloseChildEnds();
     return 0;
 }
 
+// The child reads the object and what the parent prepared, and writes nothing but its own
+// stack: not even m_childpid, which stays the parent's.
 void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser, char** envName,
-                                     char** envValue, ifxlib::ChildPreparation& prepared) {
-    const ifxlib::ChildLog log{m_pevent, kTag, 2};
-    HoldWhileSleepMarkerExists();
-    EvDebug::DebugLvl(m_pevent, kTag, 2, "Child: child pid(expected 0)= %d", m_childpid);
+                                     char** envValue, const ifxlib::ChildPreparation& prepared) {
+    ifxlib::ResetCaughtSignals();
+    ifxlib::RestoreCallerSignals(prepared.callerSignals);
+    ifxlib::ChildLog log{m_pevent, kTag, 2, STDERR_FILENO};
+    HoldWhileSleepMarkerExists(log, prepared.agentUser);
+    ifxlib::LogTrace(log, "Child: child pid(expected 0)= %d", 0);
     ::close(m_phpipepw[1]);
     ::close(m_phpipecw[0]);
     if (ifxUser != nullptr) {
         SwitchUserOrExit(log, ifxUser, prepared.user);
     }
-    ifxlib::ApplyEnvironment(log, envName, envValue, prepared.environment);
+    ifxlib::LogEnvironment(log, envName, envValue);
     ifxlib::LogExec(log, path);
     ifxlib::ConnectStandardStreamsOrExit(log, m_phpipepw[0], m_phpipecw[1]);
-    ifxlib::CloseDescriptorsFrom3();
-    if (argv != nullptr) {
-        ::execv(path, argv);
-    } else {
-        ::execl(path, path, static_cast<char*>(nullptr));
-    }
+    ifxlib::KeepOnlyStandardDescriptorsAcrossExec();
+    // Without an argument vector the program gets its own path as its only argument.
+    char* pathOnly[] = {path, nullptr};
+    ifxlib::Exec(log, path, argv != nullptr ? argv : pathOnly, prepared.envp);
     ifxlib::ExecFailed(log, GETLASTERROR());
 }

@@ -69,6 +69,9 @@ void IfxChildProcess::SetPostForkParam(IfxChildParam* block, char* path, char** 
                                        char** envName, char** envValue, char* ifxUser,
                                        int* phpipepw, int* phpipecw) {
     static const char kTag[] = "IfxChildProcess::SetPostForkParam";
+    if (block == nullptr) {
+        return;
+    }
     std::memset(block, 0, sizeof *block);
 
     // InitializeLinux refuses null texts; a direct caller gets empty ones.
@@ -95,36 +98,53 @@ void IfxChildProcess::SetPostForkParam(IfxChildParam* block, char* path, char** 
     std::strncpy(block->ifxUser, ifxUser != nullptr ? ifxUser : "", kTextCapacity - 1);
     EvDebug::Debug(m_pevent, kTag, "Parent ifxUser = %s", block->ifxUser);
 
-    block->phpipepw[0] = phpipepw[0];
-    block->phpipepw[1] = phpipepw[1];
-    block->phpipecw[0] = phpipecw[0];
-    block->phpipecw[1] = phpipecw[1];
+    // A missing pipe is no descriptor at all: such a child closes nothing of its own and
+    // fails when it connects its streams.
+    block->phpipepw[0] = phpipepw != nullptr ? phpipepw[0] : -1;
+    block->phpipepw[1] = phpipepw != nullptr ? phpipepw[1] : -1;
+    block->phpipecw[0] = phpipecw != nullptr ? phpipecw[0] : -1;
+    block->phpipecw[1] = phpipecw != nullptr ? phpipecw[1] : -1;
 }
 
+// Runs in the child, where a block may come from anybody: each list stops one slot short
+// of its array, so that the caller's zero-filled arrays always keep a null after the last
+// entry, even when every slot of the block is set.
 void IfxChildProcess::GetPostForkParam(IfxChildParam* block, char* path, char** argv,
                                        char** envName, char** envValue, char* ifxUser,
                                        int* phpipepw, int* phpipecw, EvEvent* event) {
     static const char kTag[] = "IfxChildProcess::GetPostForkParam";
-    if (block == nullptr || path == nullptr || ifxUser == nullptr) {
+    if (block == nullptr) {
         return;
     }
-    if (ifxlib::CountEnvironmentPairs(block->envName, block->envValue) > 0) {
-        for (size_t i = 0;
-             i < kEnvironmentSlots && block->envName[i] != nullptr && block->envValue[i] != nullptr;
+    if (envName != nullptr && envValue != nullptr && block->envName[0] != nullptr &&
+        block->envValue[0] != nullptr) {
+        for (size_t i = 0; i < kEnvironmentSlots - 1 && block->envName[i] != nullptr &&
+                           block->envValue[i] != nullptr;
              ++i) {
             envName[i] = block->envName[i];
             envValue[i] = block->envValue[i];
             EvDebug::Debug(event, kTag, "Child env[%s]=%s", envName[i], envValue[i]);
         }
     }
-    std::memcpy(path, block->path, kTextCapacity);
-    EvDebug::Debug(event, kTag, "Child path = %s", block->path);
-    for (size_t i = 0; i < kArgumentSlots && block->argv[i] != nullptr; ++i) {
+    if (path != nullptr) {
+        std::memcpy(path, block->path, kTextCapacity);
+        path[kTextCapacity - 1] = '\0';
+        EvDebug::Debug(event, kTag, "Child path = %s", path);
+    }
+    for (size_t i = 0; argv != nullptr && i < kArgumentSlots - 1 && block->argv[i] != nullptr;
+         ++i) {
         argv[i] = block->argv[i];
     }
-    std::memcpy(ifxUser, block->ifxUser, kTextCapacity);
-    phpipepw[0] = block->phpipepw[0];
-    phpipepw[1] = block->phpipepw[1];
-    phpipecw[0] = block->phpipecw[0];
-    phpipecw[1] = block->phpipecw[1];
+    if (ifxUser != nullptr) {
+        std::memcpy(ifxUser, block->ifxUser, kTextCapacity);
+        ifxUser[kTextCapacity - 1] = '\0';
+    }
+    if (phpipepw != nullptr) {
+        phpipepw[0] = block->phpipepw[0];
+        phpipepw[1] = block->phpipepw[1];
+    }
+    if (phpipecw != nullptr) {
+        phpipecw[0] = block->phpipecw[0];
+        phpipecw[1] = block->phpipecw[1];
+    }
 }

@@ -3,12 +3,12 @@
 
 #include <IfxLib/IfxLib.h>
 
-#include <grp.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
+#include <IfxLib/platform/EnvironmentLock.h>
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildPreparation.h"
@@ -20,6 +20,7 @@ namespace {
 const char kTag[] = "IfxChildProcess::InitializeLinux";
 const char kChildTag[] = " IfxChildProcess::PostFork";
 constexpr int kErrorTextSize = 120;
+constexpr size_t kTextCapacity = sizeof(IfxChildParam::path);
 
 // The block and the string copies it points to, released together once the fork call
 // has returned: the child works on its own copy of both.
@@ -45,8 +46,8 @@ void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const ifxlib::ResolvedU
     if (error != EPERM) {
         ifxlib::InitgroupsFailed(log, error);
     }
-    EvDebug::Debug(log.event, log.tag, "initgroups() failed, errno=%d", error);
-    EvDebug::Debug(log.event, log.tag, "ignoring EPERM error from initgroups");
+    ifxlib::LogLine(log, "initgroups() failed, errno=%d", error);
+    ifxlib::LogLine(log, "ignoring EPERM error from initgroups");
 }
 
 void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
@@ -55,6 +56,32 @@ void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
     ifxlib::LogUserChange(log, name, user);
     InitializeGroupsOrExit(log, user);
     ifxlib::SetGroupAndUserOrExit(log, user);
+}
+
+// The child's side once it has a block and what was prepared for it. Everything it uses
+// lives in the block, the preparation or its own stack frame.
+[[noreturn]] void RunChild(IfxChildParam* block, const ifxlib::ChildPreparation& prepared) {
+    char path[kTextCapacity] = {};
+    char ifxUser[kTextCapacity] = {};
+    char* argv[20] = {};
+    char* envName[16] = {};
+    char* envValue[16] = {};
+    int phpipepw[2] = {-1, -1};
+    int phpipecw[2] = {-1, -1};
+    ifxlib::ChildLog log{prepared.event.get(), kChildTag, 0, STDERR_FILENO};
+    ifxlib::LogLine(log, "Entering function");
+
+    IfxChildProcess::GetPostForkParam(block, path, argv, envName, envValue, ifxUser, phpipepw,
+                                      phpipecw, prepared.event.get());
+    ::close(phpipepw[1]);
+    ::close(phpipecw[0]);
+    SwitchUserOrExit(log, ifxUser, prepared.user);
+    ifxlib::LogEnvironment(log, envName, envValue);
+    ifxlib::LogExec(log, path);
+    ifxlib::ConnectStandardStreamsOrExit(log, phpipepw[0], phpipecw[1]);
+    ifxlib::KeepOnlyStandardDescriptorsAcrossExec();
+    ifxlib::Exec(log, path, argv, prepared.envp);
+    ifxlib::ExecFailed(log, GETLASTERROR());
 }
 
 }  // namespace
@@ -88,14 +115,25 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
         return -1;
     }
     SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw, m_phpipecw);
-    ifxlib::ChildPreparation prepared{ifxlib::ResolveUser(ifxUser, ::getuid() == 0),
-                                      ifxlib::ChildEnvironment(envName, envValue)};
-    params.block->prepared = &prepared;
 
-    char errorText[kErrorTextSize] = {};
-    if (!m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize)) {
-        m_lasterror = GETLASTERROR();
-        EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", static_cast<int>(m_lasterror));
+    bool started;
+    int forkError = 0;
+    {
+        // Held until the fork has returned: the child starts from the environment read
+        // here, which no writer of this library changes meanwhile.
+        const auto environmentLock = ifxlib::LockEnvironment();
+        ifxlib::ChildPreparation prepared =
+            ifxlib::PrepareChild(ifxUser, ::getuid() == 0, envName, envValue, true);
+        const ifxlib::AllSignalsBlocked blocked;
+        prepared.callerSignals = blocked.CallerSignals();
+        params.block->prepared = &prepared;
+        char errorText[kErrorTextSize] = {};
+        started = m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize);
+        forkError = GETLASTERROR();
+    }
+    if (!started) {
+        m_lasterror = forkError;
+        EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", forkError);
         return -1;
     }
     m_childpid = m_pprocess->GetChildPid();
@@ -105,37 +143,28 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
 }
 
 void IfxChildProcess::PostFork(void* argument) {
-    // Never released: the process image is replaced or the child ends.
-    EvEvent* event = new EvEvent();
-    char path[4096] = {};
-    char ifxUser[4096] = {};
-    char* argv[20] = {};
+    ifxlib::ResetCaughtSignals();
+    auto* block = static_cast<IfxChildParam*>(argument);
+    if (block != nullptr && block->prepared != nullptr) {
+        ifxlib::RestoreCallerSignals(block->prepared->callerSignals);
+        RunChild(block, *block->prepared);
+    }
+    // A block that InitializeLinux did not fill: the child prepares for itself, with the
+    // lookups, allocation and environment reading that the launch otherwise keeps out of
+    // the child. This works in a child of fork only. The preparation has to live until
+    // exec, since the program's environment points into it.
+    char ifxUser[kTextCapacity] = {};
     char* envName[16] = {};
     char* envValue[16] = {};
-    int phpipepw[2] = {0, 0};
-    int phpipecw[2] = {0, 0};
-    const ifxlib::ChildLog log{event, kChildTag, 0};
-    EvDebug::Debug(event, kChildTag, "Entering function");
-
-    const IfxChildParam* block = static_cast<IfxChildParam*>(argument);
-    GetPostForkParam(static_cast<IfxChildParam*>(argument), path, argv, envName, envValue, ifxUser,
-                     phpipepw, phpipecw, event);
-    ::close(phpipepw[1]);
-    ::close(phpipecw[0]);
-    ifxlib::ChildPreparation preparedHere;
-    ifxlib::ChildPreparation* prepared = block->prepared;
-    if (prepared == nullptr) {
-        // A block that did not come from InitializeLinux: prepare here. It has to live
-        // until exec, since environ will point into it.
-        preparedHere = {ifxlib::ResolveUser(ifxUser, ::getuid() == 0),
-                        ifxlib::ChildEnvironment(envName, envValue)};
-        prepared = &preparedHere;
+    GetPostForkParam(block, nullptr, nullptr, envName, envValue, ifxUser, nullptr, nullptr,
+                     nullptr);
+    const ifxlib::ChildPreparation preparedHere = ifxlib::PrepareChild(
+        block != nullptr ? ifxUser : nullptr, ::getuid() == 0, envName, envValue, true);
+    if (block == nullptr) {
+        // Nothing to execute.
+        const ifxlib::ChildLog log{preparedHere.event.get(), kChildTag, 0, STDERR_FILENO};
+        ifxlib::LogLine(log, "Entering function");
+        ifxlib::ExecFailed(log, EINVAL);
     }
-    SwitchUserOrExit(log, ifxUser, prepared->user);
-    ifxlib::ApplyEnvironment(log, envName, envValue, prepared->environment);
-    ifxlib::LogExec(log, path);
-    ifxlib::ConnectStandardStreamsOrExit(log, phpipepw[0], phpipecw[1]);
-    ifxlib::CloseDescriptorsFrom3();
-    ::execv(path, argv);
-    ifxlib::ExecFailed(log, GETLASTERROR());
+    RunChild(block, preparedHere);
 }

@@ -15,10 +15,15 @@ constexpr int kNoTimeLimit = -1;
 
 int IfxChildProcess::BeginWait() {
     static const char kTag[] = "IfxChildProcess::BeginWait";
+    // One wait thread per object: a second one would wait for a child already waited for,
+    // and clearing the report here would erase what the first wait stored.
+    if (m_pthread != nullptr && m_pthread->started()) {
+        EvDebug::Debug(m_pevent, kTag, "wait thread already started");
+        return -1;
+    }
     m_lasterror = 0;
     m_exitcode = 0;
-    // A second call finds the first thread object, which refuses a second thread (EBUSY),
-    // rather than losing track of a running thread.
+    // A thread object whose thread could not be started before is used again.
     if (m_pthread == nullptr) {
         m_pthread = new (std::nothrow) JxThread();
     }
@@ -26,9 +31,12 @@ int IfxChildProcess::BeginWait() {
         EvDebug::Debug(m_pevent, kTag, "new JxThread failed");
         return -1;
     }
-    m_exitcode = m_pthread->createThread(WaitThreadFunction, this);
-    if (m_exitcode != 0) {
-        m_lasterror = static_cast<int32_t>(m_exitcode);
+    // The thread may already have stored the child's status by the time createThread
+    // returns, so the result goes to the report only when there was no thread.
+    const int created = m_pthread->createThread(WaitThreadFunction, this);
+    if (created != 0) {
+        m_exitcode = created;
+        m_lasterror = created;
         EvDebug::Debug(m_pevent, kTag, "CreateThread failed");
         return -1;
     }
@@ -43,10 +51,13 @@ void* IfxChildProcess::WaitThreadFunction(void* object) {
 void IfxChildProcess::WaitThread() {
     static const char kTag[] = "IfxChildProcess::WaitThread";
     m_bwaitstarted = true;
-    if (Wait(0) != 0) {
+    // The caller's ReadBuf and WriteBuf report through m_lasterror meanwhile, so this
+    // thread leaves it alone until it has a status to store there.
+    if (WaitForEnd(false) != 0) {
+        const auto status = static_cast<int32_t>(m_exitcode);
         // Readers that see the flag must also see the status behind it.
-        m_lasterror = static_cast<int32_t>(m_exitcode);
-        EvDebug::Debug(m_pevent, kTag, "Wait failed; LastErr=%d", static_cast<int>(m_lasterror));
+        m_lasterror = status;
+        EvDebug::Debug(m_pevent, kTag, "Wait failed; LastErr=%d", static_cast<int>(status));
         m_bwaitfailed = true;
         return;
     }
@@ -55,8 +66,14 @@ void IfxChildProcess::WaitThread() {
 }
 
 int IfxChildProcess::Wait(unsigned long /*timeout*/) {
+    return WaitForEnd(true);
+}
+
+int IfxChildProcess::WaitForEnd(bool clearLastError) {
     static const char kTag[] = "IfxChildProcess::Wait";
-    m_lasterror = 0;
+    if (clearLastError) {
+        m_lasterror = 0;
+    }
     m_exitcode = 0;
     if (m_pprocess == nullptr) {
         EvDebug::Debug(m_pevent, kTag, "WaitForProcessToEnd - JX_IFX_ERROR");

@@ -7,10 +7,14 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <IfxLib/IfxLib.h>
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/ScopedEnv.h"
@@ -85,6 +89,72 @@ TEST(ChildEnvironment, ABusyEnvironmentLockInTheParentCannotHoldAChild) {
     stop = true;
     writer.join();
     EXPECT_EQ(stuck, 0) << "a child never reached its program";
+}
+
+// Agent threads add variables through the library's shim while launches with pairs read
+// the environment: adding a name moves the environment array, and a launch that read it
+// unguarded would read freed memory. Every child must still get its pairs. Each launch
+// lets the writers add a few names, so that they add throughout without making the
+// environment too large to execute a program with.
+TEST(ChildEnvironment, LaunchesWithPairsBesideThreadsThatAddVariables) {
+    constexpr int kAddedPerLaunch = 20;
+    // The writers and their budget; stopped and joined however the test ends.
+    struct Writers {
+        std::mutex mutex;
+        std::condition_variable budgetChanged;
+        int budget = 0;
+        int claimed = 0;
+        bool stop = false;
+        std::vector<std::thread> threads;
+
+        void Grant(int names) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                budget += names;
+            }
+            budgetChanged.notify_all();
+        }
+        // The next name's number, or -1 once stopped.
+        int Claim() {
+            std::unique_lock<std::mutex> lock(mutex);
+            budgetChanged.wait(lock, [this] { return stop || claimed < budget; });
+            return stop ? -1 : claimed++;
+        }
+        ~Writers() {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+            }
+            budgetChanged.notify_all();
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+        }
+    } writers;
+    for (int t = 0; t < 2; ++t) {
+        writers.threads.emplace_back([&writers, t] {
+            for (int n = writers.Claim(); n >= 0; n = writers.Claim()) {
+                const std::string name =
+                    "IFXT_STORM_" + std::to_string(t) + "_" + std::to_string(n);
+                EXPECT_EQ(SETENVIRONMENTVARIABLE(name.c_str(), "v"), 1);
+            }
+        });
+    }
+    for (int round = 0; round < 150; ++round) {
+        for (Launch how : kLaunches) {
+            SCOPED_TRACE(std::string(ifxtest::LaunchName(how)) + ", round " +
+                         std::to_string(round));
+            writers.Grant(kAddedPerLaunch);
+            IfxChildProcess child;
+            ifxtest::LaunchArgs args;
+            args.envNames = std::vector<std::string>{"IFXT_PAIR", "IFXT_OTHER"};
+            args.envValues = std::vector<std::string>{"p" + std::to_string(round), "o"};
+            ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+            EXPECT_EQ(ifxtest::Ask(child, "env IFXT_PAIR"), "p" + std::to_string(round));
+            child.Finalize();
+            EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+        }
+    }
 }
 
 }  // namespace

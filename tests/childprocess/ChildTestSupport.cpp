@@ -11,11 +11,63 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "support/TempDir.h"
 
 namespace ifxtest {
 
 const char* ChildHelperPath() {
     return IFXTEST_CHILD_HELPER;
+}
+
+namespace {
+
+class HelperCopy {
+  public:
+    HelperCopy() {
+        char pattern[] = "/tmp/ifxtest-helper-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) {
+            ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+            return;
+        }
+        m_directory = pattern;
+        m_path = m_directory + "/ifxtest_child_helper";
+        namespace fs = std::filesystem;
+        std::error_code error;
+        fs::permissions(m_directory, fs::perms(0755), error);
+        if (!error) {
+            fs::copy_file(ChildHelperPath(), m_path, error);
+        }
+        if (!error) {
+            fs::permissions(m_path, fs::perms(0755), error);
+        }
+        if (error) {
+            ADD_FAILURE() << "cannot copy the helper to " << m_path << ": " << error.message();
+        }
+    }
+    ~HelperCopy() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_directory, ignored);
+    }
+    const std::string& path() const { return m_path; }
+
+  private:
+    std::string m_directory;
+    std::string m_path;
+};
+
+}  // namespace
+
+const std::string& ChildHelperPathForAnyUser() {
+    static const HelperCopy copy;
+    return copy.path();
+}
+
+const char* LaunchOncePath() {
+    return IFXTEST_LAUNCH_ONCE;
 }
 
 CStringArray::CStringArray(std::vector<std::string> items) : m_items(std::move(items)) {
@@ -149,6 +201,36 @@ std::set<int> OpenDescriptors() {
 
 bool DescriptorIsOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
+}
+
+namespace {
+
+// "<number> <arguments...>" while in a call, "running" otherwise; empty when the thread
+// is gone.
+std::string SystemCallOf(pid_t tid) {
+    return readFile("/proc/self/task/" + std::to_string(tid) + "/syscall");
+}
+
+}  // namespace
+
+bool IsBlockedIn(pid_t tid, long syscallNumber) {
+    const std::string state = SystemCallOf(tid);
+    return !state.empty() && state.compare(0, state.find(' '), std::to_string(syscallNumber)) == 0;
+}
+
+void WaitUntilBlockedIn(pid_t tid, long syscallNumber) {
+    while (!IsBlockedIn(tid, syscallNumber)) {
+        if (SystemCallOf(tid).empty()) {
+            ADD_FAILURE() << "thread " << tid << " is gone";
+            return;
+        }
+        PauseBeforeLookingAgain();
+    }
+}
+
+void PauseBeforeLookingAgain() {
+    const struct timespec pause { 0, 1000000 };
+    ::nanosleep(&pause, nullptr);
 }
 
 bool ExecutableBy(const std::string& user, const std::string& path) {

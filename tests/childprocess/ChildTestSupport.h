@@ -13,6 +13,12 @@ namespace ifxtest {
 
 // Path of the helper program, set by the build.
 const char* ChildHelperPath();
+// A copy of the helper program that every user can execute (in a directory of its own
+// under /tmp, removed when the test program ends): the build tree may sit below a
+// directory other users cannot enter.
+const std::string& ChildHelperPathForAnyUser();
+// Path of the program that runs one launch (tests/helpers/LaunchOnce.cpp).
+const char* LaunchOncePath();
 
 // A null-terminated char* array over owned strings, as the launch functions take them.
 class CStringArray {
@@ -58,6 +64,15 @@ void WaitForOutputEnd(const IfxChildProcess& child);
 std::string UserName(uid_t uid);
 std::set<int> OpenDescriptors();
 bool DescriptorIsOpen(int fd);
+
+// Whether thread tid of this process is in the system call syscallNumber now, as /proc
+// shows it (false once the thread is gone); WaitUntilBlockedIn returns once it is, and
+// fails the test when the thread ends first: the state a test needs before it
+// interrupts or races that call. PauseBeforeLookingAgain spares the processor between
+// two looks at a state.
+bool IsBlockedIn(pid_t tid, long syscallNumber);
+void WaitUntilBlockedIn(pid_t tid, long syscallNumber);
+void PauseBeforeLookingAgain();
 
 // True when user may execute path, checked by a process that runs as that user.
 bool ExecutableBy(const std::string& user, const std::string& path);

@@ -8,8 +8,13 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
@@ -210,6 +215,99 @@ TEST(ChildLaunch, FailingChildStepsEndWithTheirExitCode) {
     }
 }
 
+// The launch ignores SIGPIPE in the agent; the program must not inherit that (a pipeline
+// inside it would report "Broken pipe"). A signal the agent ignores for its own reasons
+// stays ignored, and one it catches arrives at the program as the default.
+TEST(ChildLaunch, TheProgramStartsWithDefaultSignalsButTheOnesTheAgentIgnores) {
+    struct sigaction ignore {
+    }, catchIt{}, savedUsr1{}, savedUsr2{};
+    ignore.sa_handler = SIG_IGN;
+    catchIt.sa_handler = [](int) {};
+    ASSERT_EQ(::sigaction(SIGUSR2, &ignore, &savedUsr2), 0);
+    ASSERT_EQ(::sigaction(SIGUSR1, &catchIt, &savedUsr1), 0);
+    struct Case {
+        int signal;
+        const char* disposition;
+    };
+    const Case cases[] = {{SIGPIPE, "default"}, {SIGUSR2, "ignored"}, {SIGUSR1, "default"}};
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        IfxChildProcess child;
+        ASSERT_EQ(ifxtest::LaunchChild(child, how, {}), 0);
+        for (const Case& c : cases) {
+            EXPECT_EQ(ifxtest::Ask(child, "signal " + std::to_string(c.signal)), c.disposition)
+                << "signal " << c.signal;
+        }
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+    }
+    ::sigaction(SIGUSR1, &savedUsr1, nullptr);
+    ::sigaction(SIGUSR2, &savedUsr2, nullptr);
+    struct sigaction pipe {};
+    ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &pipe), 0);
+    EXPECT_EQ(pipe.sa_handler, SIG_IGN) << "the agent keeps SIGPIPE ignored";
+}
+
+// Once the child has handed its standard streams to the program, a line of its own in
+// them would read as the program's output. Its lines go to the log file, kept open until
+// exec even where the child's new user could not open it again, or else to a copy of the
+// agent's standard error, never to the pipe.
+TEST(ChildLaunch, AChildsLogLinesNeverReachTheProgramsOutput) {
+    enum LogFileKind { kNone, kCannotBeOpened, kOfRoots };
+    struct Case {
+        const char* name;
+        LogFileKind logFile;
+        bool asRootForNobody;  // the child switches to nobody
+    };
+    const Case cases[] = {
+        {"no log file", kNone, false},
+        {"log file cannot be opened", kCannotBeOpened, false},
+        {"log file of root's, 0644, child as nobody", kOfRoots, true},
+    };
+    // Exec fails for every user alike, after the streams are connected.
+    const std::string missing = "/nonexistent/ifxtest-missing-program";
+    for (const Case& c : cases) {
+        if (c.asRootForNobody && ::getuid() != 0) {
+            continue;  // switching users needs root
+        }
+        for (Launch how : kLaunches) {
+            SCOPED_TRACE(std::string(ifxtest::LaunchName(how)) + ": " + c.name);
+            ifxtest::LogFile log;
+            std::optional<ifxtest::ScopedEnv> logFile;
+            if (c.logFile == kOfRoots) {
+                ASSERT_EQ(::chmod(log.path().c_str(), 0644), 0);
+            } else if (c.logFile == kCannotBeOpened) {
+                logFile.emplace("JX_LOG_FILE", log.path() + ".d/ifx.log");
+            } else {
+                logFile.emplace("JX_LOG_FILE", std::nullopt);
+            }
+            testing::internal::CaptureStderr();
+            IfxChildProcess child;
+            ifxtest::LaunchArgs args;
+            args.path = missing;
+            if (c.asRootForNobody) {
+                args.user = "nobody";
+            }
+            const int launched = ifxtest::LaunchChild(child, how, args);
+            const int status = launched == 0 ? ifxtest::WaitForStatus(child, how) : -1;
+            char buffer[256];
+            const int read = child.ReadBuf(buffer, sizeof buffer);
+            const std::string agentStderr = testing::internal::GetCapturedStderr();
+            ASSERT_EQ(launched, 0);
+            EXPECT_EQ(status, 79);
+            EXPECT_EQ(read, -1) << "the program's output carries: " << buffer;
+            EXPECT_EQ(child.m_lasterror, EPIPE);
+            const std::string line = "[" + TagOf(how) + "] Child exec failed, errno 2\n";
+            if (c.logFile == kOfRoots) {
+                EXPECT_NE(log.text().find(line), std::string::npos) << log.text();
+            } else {
+                EXPECT_NE(agentStderr.find(line), std::string::npos) << agentStderr;
+            }
+            child.Finalize();
+        }
+    }
+}
+
 // A child that cannot exec must not flush the stdio buffers it copied from us: the
 // parent's pending output would be written twice.
 TEST(ChildLaunch, AFailingChildLeavesOurStdioBuffersAlone) {
@@ -243,15 +341,14 @@ TEST(ChildLaunch, SwitchesToTheUserWithExactlyItsGroups) {
     if (::getuid() != 0) {
         GTEST_SKIP() << "switching users needs root";
     }
-    if (!ifxtest::ExecutableBy("nobody", ifxtest::ChildHelperPath())) {
-        GTEST_SKIP() << "nobody cannot execute " << ifxtest::ChildHelperPath()
-                     << " (a directory above it is closed to other users)";
-    }
+    const std::string helper = ifxtest::ChildHelperPathForAnyUser();
+    ASSERT_TRUE(ifxtest::ExecutableBy("nobody", helper)) << helper;
     for (Launch how : kLaunches) {
         SCOPED_TRACE(ifxtest::LaunchName(how));
         ifxtest::LogFile log;
         IfxChildProcess child;
         ifxtest::LaunchArgs args;
+        args.path = helper;
         args.user = "nobody";
         ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
         EXPECT_EQ(ifxtest::Ask(child, "ids"), ifxtest::ExpectedIdsOf("nobody"));
@@ -259,6 +356,41 @@ TEST(ChildLaunch, SwitchesToTheUserWithExactlyItsGroups) {
         EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
         EXPECT_TRUE(log.has(TagOf(how), "Child change user=nobody, gid=65534, uid=65534"))
             << log.text();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// As root without CAP_SETGID (under setpriv), setting the groups fails with EPERM: the
+// direct launch gives up (81), the service launch logs it, goes on, and runs the program
+// as root, whose group and user it may keep without the capability.
+TEST(ChildLaunch, InitgroupsFailingWithEpermAsRoot) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "the case is root's";
+    }
+    if (::access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "setpriv is not installed";
+    }
+    struct Case {
+        Launch how;
+        int status;
+        bool ignored;  // "ignoring EPERM error from initgroups" logged
+    };
+    const Case cases[] = {{Launch::Direct, 81, false}, {Launch::ProcessService, 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ifxtest::LaunchName(c.how));
+        ifxtest::LogFile log;
+        const std::string command = "/usr/bin/setpriv --inh-caps=-setgid --bounding-set=-setgid " +
+                                    std::string(ifxtest::LaunchOncePath()) + " " +
+                                    ifxtest::LaunchName(c.how) + " root " +
+                                    ifxtest::ChildHelperPath();
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw)) << command;
+        EXPECT_EQ(WEXITSTATUS(raw), c.status) << log.text();
+        EXPECT_TRUE(log.has(TagOf(c.how), "initgroups() failed, errno=1")) << log.text();
+        EXPECT_EQ(log.has(TagOf(c.how), "ignoring EPERM error from initgroups"), c.ignored);
     }
 }
 

@@ -108,4 +108,56 @@ TEST(LaunchParams, NullOrEmptyListsPackNothing) {
     }
 }
 
+// A block from anybody may have every slot set; the unpacked arrays must still end with
+// a null, or the child would hand exec an unterminated vector.
+TEST(LaunchParams, AFullBlockUnpacksIntoTerminatedArrays) {
+    auto block = std::make_unique<IfxChildParam>();
+    std::memset(block.get(), 0, sizeof *block);
+    static char text[] = "x";
+    for (char*& slot : block->argv) {
+        slot = text;
+    }
+    for (int i = 0; i < 16; ++i) {
+        block->envName[i] = text;
+        block->envValue[i] = text;
+    }
+    auto out = std::make_unique<Unpacked>();
+    IfxChildProcess::GetPostForkParam(block.get(), out->path, out->argv, out->envName,
+                                      out->envValue, out->ifxUser, out->phpipepw, out->phpipecw,
+                                      nullptr);
+    EXPECT_EQ(out->argv[18], text);
+    EXPECT_EQ(out->argv[19], nullptr);
+    EXPECT_EQ(out->envName[14], text);
+    EXPECT_EQ(out->envName[15], nullptr);
+    EXPECT_EQ(out->envValue[15], nullptr);
+}
+
+// Null blocks and null arrays are refused quietly instead of crashing; a block without
+// pipes carries -1, so that its child fails at its streams without closing anything.
+TEST(LaunchParams, NullArgumentsAreSafe) {
+    IfxChildProcess process;
+    std::string path = "/bin/true";
+    std::string user = "u";
+    int pw[2] = {7, 8};
+    int cw[2] = {9, 10};
+    process.SetPostForkParam(nullptr, path.data(), nullptr, nullptr, nullptr, user.data(), pw, cw);
+
+    auto packed = std::make_unique<PackedBlock>();
+    process.SetPostForkParam(&packed->block, path.data(), nullptr, nullptr, nullptr, user.data(),
+                             nullptr, nullptr);
+    EXPECT_EQ(packed->block.phpipepw[0], -1);
+    EXPECT_EQ(packed->block.phpipepw[1], -1);
+    EXPECT_EQ(packed->block.phpipecw[0], -1);
+    EXPECT_EQ(packed->block.phpipecw[1], -1);
+    EXPECT_STREQ(packed->block.path, "/bin/true");
+
+    auto out = std::make_unique<Unpacked>();
+    IfxChildProcess::GetPostForkParam(nullptr, out->path, out->argv, out->envName, out->envValue,
+                                      out->ifxUser, out->phpipepw, out->phpipecw, nullptr);
+    EXPECT_EQ(out->path[0], '\0');
+    IfxChildProcess::GetPostForkParam(&packed->block, nullptr, nullptr, nullptr, nullptr,
+                                      out->ifxUser, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(out->ifxUser, "u");
+}
+
 }  // namespace

@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <memory>
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
@@ -136,6 +139,59 @@ TEST(ProcessServiceLaunch, LaunchesOnlyWhatTheParameterBlockHolds) {
         EXPECT_TRUE(log.has(
             kTag, "launch does not fit the parameter block: errno=" + std::to_string(c.error)));
     }
+}
+
+// Reads from fd until a whole line has arrived; the line without "\n".
+std::string ReadLineFrom(int fd) {
+    std::string text;
+    char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n') {
+        text += c;
+    }
+    return text;
+}
+
+// Agent code may hand PostFork to the process service itself, with a block that only
+// SetPostForkParam filled: that child prepares for itself and still runs the program.
+// Without a block there is nothing to run, and the child ends with 79.
+TEST(ProcessServiceLaunch, PostForkRunsABlockThatInitializeLinuxDidNotFill) {
+    ifxtest::LogFile log;
+    int toChild[2];
+    int fromChild[2];
+    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
+    std::string path = ifxtest::ChildHelperPath();
+    std::string user = ifxtest::UserName(::getuid());
+    ifxtest::CStringArray names({"IFXT_FOREIGN"});
+    ifxtest::CStringArray values({"yes"});
+    auto block = std::make_unique<IfxChildParam>();
+    IfxChildProcess filler;
+    filler.SetPostForkParam(block.get(), path.data(), nullptr, names.get(), values.get(),
+                            user.data(), toChild, fromChild);
+    ASSERT_EQ(block->prepared, nullptr);
+
+    JxProcess process;
+    std::string error;
+    ASSERT_TRUE(process.Fork(IfxChildProcess::PostFork, block.get(), &error)) << error;
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    const char command[] = "env IFXT_FOREIGN";
+    ASSERT_EQ(::write(toChild[1], command, sizeof command), static_cast<ssize_t>(sizeof command));
+    EXPECT_EQ(ReadLineFrom(fromChild[0]), "yes");
+    ::close(toChild[1]);
+    ::close(fromChild[0]);
+    int status = -1;
+    ASSERT_TRUE(process.WaitForProcessToEnd(&status, &error, -1)) << error;
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(log.has(kChildTag, "Child exec " + path));
+    delete[] block->envName[0];
+    delete[] block->envValue[0];
+
+    JxProcess withoutBlock;
+    ASSERT_TRUE(withoutBlock.Fork(IfxChildProcess::PostFork, nullptr, &error)) << error;
+    ASSERT_TRUE(withoutBlock.WaitForProcessToEnd(&status, &error, -1)) << error;
+    EXPECT_EQ(status, 79);
+    EXPECT_TRUE(log.has(kChildTag, "Child exec failed, errno 22"));
 }
 
 // Run in a process of its own: a process limit of 0 makes every fork fail for a user

@@ -6,32 +6,52 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <functional>
+
 #include "childprocess/ChildTestSupport.h"
+#include "support/LogFile.h"
 
 namespace {
 
 const char kMarker[] = "/tmp/clifxagentchild.sleep";
+const char kTag[] = "IfxChildProcess::Initialize";
 
-// Removes the marker however the test ends: left behind it would hold every direct
-// launch on the machine.
+// Creates the marker with make and removes it however the test ends: left behind it
+// would hold every direct launch on the machine.
 class ScopedMarker {
   public:
-    ScopedMarker() {
-        const int fd = ::open(kMarker, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        m_created = fd >= 0;
-        if (m_created) {
-            ::close(fd);
-        }
+    explicit ScopedMarker(const std::function<bool()>& make = PlainFile) {
+        struct stat existing {};
+        m_created = ::lstat(kMarker, &existing) != 0 && make();
     }
     ~ScopedMarker() { Remove(); }
     bool created() const { return m_created; }
     void Remove() {
         if (m_created) {
-            ::unlink(kMarker);
+            if (::rmdir(kMarker) != 0) {
+                ::unlink(kMarker);
+            }
             m_created = false;
         }
+    }
+
+    static bool PlainFile() { return File(0644, ::getuid()); }
+    static bool File(mode_t mode, uid_t owner) {
+        const int fd = ::open(kMarker, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            return false;
+        }
+        const bool made = ::fchmod(fd, mode) == 0 && ::fchown(fd, owner, -1) == 0;
+        ::close(fd);
+        if (!made) {
+            ::unlink(kMarker);
+        }
+        return made;
     }
 
   private:
@@ -64,6 +84,53 @@ TEST(SleepMarker, HoldsTheDirectChildUntilRemoved) {
     EXPECT_EQ(ifxtest::WaitForStatus(child, ifxtest::Launch::Direct), 0);
 }
 
+// Anyone can create a file in /tmp: only a regular file of root's or of the agent's own
+// user, that nobody else may write, holds a child. Any other marker is ignored, with one
+// log line.
+TEST(SleepMarker, AMarkerAnyoneCouldHavePlantedHoldsNothing) {
+    struct Case {
+        const char* name;
+        std::function<bool()> make;
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"writable by others", [] { return ScopedMarker::File(0666, ::getuid()); }, false},
+        {"writable by the group", [] { return ScopedMarker::File(0620, ::getuid()); }, false},
+        {"symbolic link to a file of root's", [] { return ::symlink("/etc/passwd", kMarker) == 0; },
+         false},
+        {"directory", [] { return ::mkdir(kMarker, 0755) == 0; }, false},
+        {"file of another user", [] { return ScopedMarker::File(0644, 65534); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && ::getuid() != 0) {
+            continue;  // only root can give a file away
+        }
+        ifxtest::LogFile log;
+        ScopedMarker marker(c.make);
+        if (!marker.created()) {
+            GTEST_SKIP() << kMarker << " exists already or cannot be made";
+        }
+        IfxChildProcess child;
+        ASSERT_EQ(ifxtest::LaunchChild(child, ifxtest::Launch::Direct, {}), 0);
+        std::string command = "echo free";
+        ASSERT_EQ(child.WriteBuf(command.data()), 0);
+        // Only a hang detector: a child that is not held answers in milliseconds.
+        const bool answered = OutputArrivesWithin(child.m_phpipecw[0], 30000);
+        marker.Remove();
+        EXPECT_TRUE(answered) << "held by a marker anyone could have planted";
+        EXPECT_EQ(ifxtest::ReadLine(child), "free");
+        child.Finalize();
+        EXPECT_EQ(ifxtest::WaitForStatus(child, ifxtest::Launch::Direct), 0);
+        int ignored = 0;
+        for (const ifxtest::LogLine& line : log.lines()) {
+            ignored += line.tag == kTag &&
+                       line.message.find("Child ignores /tmp/clifxagentchild.sleep") == 0;
+        }
+        EXPECT_EQ(ignored, 1) << log.text();
+    }
+}
+
 TEST(SleepMarker, DoesNotHoldTheProcessServiceChild) {
     ScopedMarker marker;
     if (!marker.created()) {
@@ -74,6 +141,28 @@ TEST(SleepMarker, DoesNotHoldTheProcessServiceChild) {
     EXPECT_EQ(ifxtest::Ask(child, "echo free"), "free");
     child.Finalize();
     EXPECT_EQ(child.Wait(0), 0);
+}
+
+// A held child is a copy of the agent, handlers included; a signal that the agent
+// catches must not run the agent's handler in the child but end the child as the
+// program would be ended. The child is held so that it is surely still before exec.
+TEST(SleepMarker, ASignalTheAgentCatchesEndsAHeldChild) {
+    struct sigaction action {
+    }, saved{};
+    action.sa_handler = [](int) {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &saved), 0);
+    ScopedMarker marker;
+    if (!marker.created()) {
+        ::sigaction(SIGUSR1, &saved, nullptr);
+        GTEST_SKIP() << kMarker << " exists already; someone else is using it";
+    }
+    IfxChildProcess child;
+    ASSERT_EQ(ifxtest::LaunchChild(child, ifxtest::Launch::Direct, {}), 0);
+    ASSERT_EQ(::kill(child.m_childpid, SIGUSR1), 0);
+    marker.Remove();
+    child.Finalize();
+    EXPECT_EQ(ifxtest::WaitForStatus(child, ifxtest::Launch::Direct), 128 + SIGUSR1);
+    ::sigaction(SIGUSR1, &saved, nullptr);
 }
 
 }  // namespace

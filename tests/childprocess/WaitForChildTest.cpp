@@ -123,17 +123,28 @@ TEST_F(WaitForChild, AfterTheDirectLaunchWaitFailsAtOnce) {
     EXPECT_EQ(ifxtest::WaitForStatus(m_child, Launch::Direct), 0);
 }
 
+// Once a wait thread exists BeginWait refuses at once, whether the first wait still runs
+// or has finished, and the first wait's report stays as it is.
 TEST_F(WaitForChild, ASecondBeginWaitIsRefused) {
     Start();
     ASSERT_EQ(m_child.BeginWait(), 0);
     JxThread* first = m_child.m_pthread;
-    EXPECT_EQ(m_child.BeginWait(), -1);
-    EXPECT_EQ(m_child.m_lasterror, EBUSY);
+    EXPECT_EQ(m_child.BeginWait(), -1) << "while the first wait runs";
     EXPECT_EQ(m_child.m_pthread, first) << "the running thread is not lost";
-    EXPECT_TRUE(m_log.has("IfxChildProcess::BeginWait", "CreateThread failed"));
-    m_child.Finalize();
+    Send("exit 3");
     JoinWaitThread();
-    EXPECT_TRUE(m_child.m_bwaitdone);
+    EXPECT_TRUE(m_child.m_bwaitfailed);
+    EXPECT_EQ(m_child.m_lasterror, 3);
+    EXPECT_EQ(m_child.m_exitcode, 3);
+
+    EXPECT_EQ(m_child.BeginWait(), -1) << "after the first wait ended";
+    EXPECT_EQ(m_child.m_lasterror, 3);
+    EXPECT_EQ(m_child.m_exitcode, 3);
+    EXPECT_TRUE(m_child.m_bwaitfailed);
+    EXPECT_FALSE(m_child.m_bwaitdone);
+    EXPECT_TRUE(m_log.has("IfxChildProcess::BeginWait", "wait thread already started"));
+    EXPECT_FALSE(m_log.has("IfxChildProcess::BeginWait", "CreateThread failed"));
+    m_child.Finalize();
 }
 
 // The caller polls ReadBuf while the wait thread runs, as agent code does; the end of the

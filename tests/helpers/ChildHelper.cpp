@@ -9,11 +9,14 @@
 //   stderr <text>  "<text>" on standard error instead
 //   exit <code>    ends at once with that code
 //   sleep <ms>     pauses, then answers "slept"
+//   signal <n>     "default", "ignored" or "caught": what signal n does to the helper
+//   hold           answers "holding", then never reads its input again (until killed)
 //
 // At the end of its input it exits with 0.
 
 #include <dirent.h>
 #include <grp.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,6 +95,28 @@ void pause(long milliseconds) {
     }
 }
 
+std::string disposition(int signal) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) != 0) {
+        return "invalid";
+    }
+    if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL) {
+        return "default";
+    }
+    if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) {
+        return "ignored";
+    }
+    return "caught";
+}
+
+[[noreturn]] void holdForever() {
+    sigset_t none;
+    ::sigemptyset(&none);
+    for (;;) {
+        ::sigsuspend(&none);
+    }
+}
+
 void run(const std::string& command) {
     const size_t blank = command.find(' ');
     const std::string verb = command.substr(0, blank);
@@ -111,6 +136,11 @@ void run(const std::string& command) {
         writeAll(STDERR_FILENO, rest + "\n");
     } else if (verb == "exit") {
         std::_Exit(std::atoi(rest.c_str()));
+    } else if (verb == "signal") {
+        writeAll(STDOUT_FILENO, disposition(std::atoi(rest.c_str())) + "\n");
+    } else if (verb == "hold") {
+        writeAll(STDOUT_FILENO, "holding\n");
+        holdForever();
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");

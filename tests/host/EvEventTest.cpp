@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -77,6 +79,93 @@ TEST(EvEventTest, LongLinesAreCutAt4KiB) {
     std::string::size_type firstEnd = text.find('\n');
     EXPECT_EQ(firstEnd + 1, 4096u);
     EXPECT_TRUE(log.has("Tag", "after"));
+}
+
+// A message is the printf result with its control characters escaped: whatever a value
+// holds, one call stays one line and cannot start a line of its own.
+TEST(EvEventTest, ControlCharactersOfTheMessageAreEscaped) {
+    struct Case {
+        const char* name;
+        std::string value;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"newline", "two\nlines", "two\\nlines"},
+        {"carriage return", "cr\r", "cr\\r"},
+        {"tab stays", "a\tb", "a\tb"},
+        {"other controls and DEL", "\x01\x1b[0m\x1f\x7f", "\\x01\\x1b[0m\\x1f\\x7f"},
+        {"bytes above 0x7f stay", "caf\xc3\xa9 \xff", "caf\xc3\xa9 \xff"},
+        {"forged line", "v\n2026-01-01 00:00:00.000000 1 1 [Forged] root login",
+         "v\\n2026-01-01 00:00:00.000000 1 1 [Forged] root login"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogFile log;
+        EvEvent event;
+        EvDebug::Debug(&event, "Tag", "env=%s.", c.value.c_str());
+        const std::vector<LogLine> lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u) << log.text();
+        EXPECT_EQ(lines[0].message, "env=" + c.logged + ".");
+        const std::string text = log.text();
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+    }
+}
+
+TEST(EvEventTest, ANulInsideTheMessageIsEscapedNotTakenForItsEnd) {
+    LogFile log;
+    EvEvent event;
+    EvDebug::Debug(&event, "Tag", "a%cb", '\0');
+    EXPECT_TRUE(log.has("Tag", "a\\x00b")) << log.text();
+}
+
+// Escapes make a message longer; the line still stops at 4 KiB, and never inside an escape.
+TEST(EvEventTest, EscapedLinesAreCutAt4KiBBetweenEscapes) {
+    for (const std::string& filler : {std::string(5000, '\n'), std::string(5000, '\x01')}) {
+        LogFile log;
+        EvEvent event;
+        EvDebug::Debug(&event, "Tag", "%s", filler.c_str());
+        const std::string text = log.text();
+        ASSERT_LE(text.size(), 4096u);
+        ASSERT_EQ(text.back(), '\n');
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+        const std::string escape = filler[0] == '\n' ? "\\n" : "\\x01";
+        const std::string message = text.substr(text.find("] ") + 2, std::string::npos);
+        const std::string body = message.substr(0, message.size() - 1);
+        EXPECT_EQ(body.size() % escape.size(), 0u) << "an escape was cut";
+        EXPECT_EQ(body.find_first_not_of(escape), std::string::npos);
+        EXPECT_GT(text.size() + escape.size(), 4096u) << "the line is filled";
+    }
+}
+
+// A launched child hands its standard error to the program; from then on its lines go to
+// the descriptor it names instead, or nowhere.
+TEST(EvEventTest, TheFallbackReplacesStandardErrorWhenTheFileCannotBeUsed) {
+    ifxtest::TempDir dir;
+    const int fallback = ::open(dir.file("fallback").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fallback, 0);
+    struct Case {
+        const char* name;
+        std::optional<std::string> logFile;
+    };
+    const Case cases[] = {
+        {"no log file", std::nullopt},
+        {"log file cannot be opened", dir.file("missing/ifx.log")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ifxtest::ScopedEnv file("JX_LOG_FILE", c.logFile);
+        testing::internal::CaptureStderr();
+        {
+            EvEvent event;
+            EvDebug::DebugWithFallback(&event, fallback, "Tag", "to the fallback");
+            EvDebug::DebugLvlWithFallback(&event, -1, "Tag", 0, "to nowhere");
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    ::close(fallback);
+    const std::string written = ifxtest::readFile(dir.file("fallback"));
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2) << written;
+    EXPECT_EQ(written.find("to nowhere"), std::string::npos);
 }
 
 TEST(EvEventTest, WithoutLogFileLinesGoToStandardError) {

@@ -31,6 +31,9 @@ int openLogFile(const char* path) {
 }
 
 void writeFully(int fd, const char* data, size_t length) {
+    if (fd < 0) {
+        return;
+    }
     while (length > 0) {
         ssize_t written = ::write(fd, data, length);
         if (written < 0) {
@@ -85,9 +88,9 @@ bool EvEvent::keptDescriptorIsOurs() const {
     return ::fstat(m_fd, &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode;
 }
 
-void EvEvent::WriteLine(const char* line, size_t length) const {
+void EvEvent::WriteLine(const char* line, size_t length, int fallback) const {
     if (m_path[0] == '\0') {
-        writeFully(STDERR_FILENO, line, length);
+        writeFully(fallback, line, length);
         return;
     }
     if (keptDescriptorIsOurs()) {
@@ -97,7 +100,7 @@ void EvEvent::WriteLine(const char* line, size_t length) const {
     // Opened for this line only, so that no state is shared between threads here.
     int fd = openLogFile(m_path);
     if (fd < 0) {
-        writeFully(STDERR_FILENO, line, length);
+        writeFully(fallback, line, length);
         return;
     }
     writeFully(fd, line, length);

@@ -51,7 +51,41 @@ size_t clampWritten(int result, size_t room) {
     return static_cast<size_t>(result) < room ? static_cast<size_t>(result) : room - 1;
 }
 
-void writeLogLine(const EvEvent* event, const char* tag, const char* format, va_list args) {
+// Copies message into out (room bytes) with every control character but tab written as an
+// escape, stopping before an escape that would not fit whole. The number of bytes written.
+size_t copyEscaped(const char* message, size_t length, char* out, size_t room) {
+    static const char kHex[] = "0123456789abcdef";
+    size_t used = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(message[i]);
+        char escape[4];
+        size_t escapeLength = 2;
+        escape[0] = '\\';
+        if (byte == '\n') {
+            escape[1] = 'n';
+        } else if (byte == '\r') {
+            escape[1] = 'r';
+        } else if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
+            escape[1] = 'x';
+            escape[2] = kHex[byte >> 4];
+            escape[3] = kHex[byte & 0xf];
+            escapeLength = 4;
+        } else {
+            escape[0] = static_cast<char>(byte);
+            escapeLength = 1;
+        }
+        if (room - used < escapeLength) {
+            break;
+        }
+        for (size_t k = 0; k < escapeLength; ++k) {
+            out[used++] = escape[k];
+        }
+    }
+    return used;
+}
+
+void writeLogLine(const EvEvent* event, int fallback, const char* tag, const char* format,
+                  va_list args) {
     const int savedErrno = errno;  // logging must not disturb the caller's error code
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -64,12 +98,18 @@ void writeLogLine(const EvEvent* event, const char* tag, const char* format, va_
                       now.tv_nsec / 1000, static_cast<int>(::getpid()),
                       static_cast<long>(::syscall(SYS_gettid)), tag != nullptr ? tag : ""),
         sizeof line);
+    // The message is formatted apart and copied in escaped; it cannot be longer than the
+    // line anyway. Its length comes from vsnprintf, so a NUL it holds (from %c) is escaped
+    // rather than taken for its end.
+    char message[kLineCapacity];
     // The caller started args with va_start; the analyzer cannot see across the call.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
-    used += clampWritten(std::vsnprintf(line + used, sizeof line - used, format, args),
-                         sizeof line - used);
-    line[used++] = '\n';  // takes the place of the terminating NUL
-    event->WriteLine(line, used);
+    const size_t messageLength =
+        clampWritten(std::vsnprintf(message, sizeof message, format, args), sizeof message);
+    // One byte stays free for the newline.
+    used += copyEscaped(message, messageLength, line + used, sizeof line - 1 - used);
+    line[used++] = '\n';
+    event->WriteLine(line, used, fallback);
     errno = savedErrno;
 }
 
@@ -81,7 +121,7 @@ void EvDebug::Debug(const EvEvent* event, const char* tag, const char* format, .
     }
     va_list args;
     va_start(args, format);
-    writeLogLine(event, tag, format, args);
+    writeLogLine(event, STDERR_FILENO, tag, format, args);
     va_end(args);
 }
 
@@ -91,6 +131,36 @@ void EvDebug::DebugLvl(const EvEvent* event, const char* tag, int level, const c
     }
     va_list args;
     va_start(args, format);
-    writeLogLine(event, tag, format, args);
+    writeLogLine(event, STDERR_FILENO, tag, format, args);
     va_end(args);
+}
+
+void EvDebug::DebugWithFallback(const EvEvent* event, int fallback, const char* tag,
+                                const char* format, ...) {
+    if (event == nullptr || format == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    writeLogLine(event, fallback, tag, format, args);
+    va_end(args);
+}
+
+void EvDebug::DebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag, int level,
+                                   const char* format, ...) {
+    if (event == nullptr || format == nullptr || event->Level() < level) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    writeLogLine(event, fallback, tag, format, args);
+    va_end(args);
+}
+
+void EvDebug::VDebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag, int level,
+                                    const char* format, va_list args) {
+    if (event == nullptr || format == nullptr || event->Level() < level) {
+        return;
+    }
+    writeLogLine(event, fallback, tag, format, args);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdarg>
 
 #include <JxLib/JxExport.h>
 
@@ -19,8 +22,10 @@ class JXLIB_API EvEvent {
 
     int Level() const { return m_level; }
 
-    // Writes one finished line with a single write(2).
-    void WriteLine(const char* line, size_t length) const;
+    // Writes one finished line with a single write(2). A line that cannot go to the file
+    // (none configured, or it cannot be opened) goes to fallback instead: standard error
+    // unless the writer says otherwise, nowhere when fallback is -1.
+    void WriteLine(const char* line, size_t length, int fallback = STDERR_FILENO) const;
 
   private:
     bool keptDescriptorIsOurs() const;
@@ -37,7 +42,9 @@ class JXLIB_API EvEvent {
 //
 // Each call writes one line:
 //   YYYY-MM-DD HH:MM:SS.uuuuuu <pid> <tid> [<tag>] <message>
-// with the time in UTC; lines longer than 4 KiB are cut.
+// with the time in UTC; lines longer than 4 KiB are cut. Control characters of the message
+// other than tab are written escaped (\n, \r, \xHH), so that whatever a message carries,
+// one call is one line and no text can pass for a line of its own.
 class JXLIB_API EvDebug {
   public:
     // Always writes.
@@ -47,4 +54,17 @@ class JXLIB_API EvDebug {
     // Writes when the event's level is level or more.
     static void DebugLvl(const EvEvent* event, const char* tag, int level, const char* format, ...)
         __attribute__((format(printf, 4, 5)));
+
+    // The same for a process whose standard error is no longer the log's to use, such as a
+    // launched child that has handed its standard streams to the program it is about to
+    // execute: a line that would fall back to standard error goes to the descriptor
+    // fallback instead (a copy of the original standard error), nowhere when it is -1.
+    static void DebugWithFallback(const EvEvent* event, int fallback, const char* tag,
+                                  const char* format, ...) __attribute__((format(printf, 4, 5)));
+    static void DebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag, int level,
+                                     const char* format, ...) __attribute__((format(printf, 5, 6)));
+    // DebugLvlWithFallback for a caller that has its own variable arguments.
+    static void VDebugLvlWithFallback(const EvEvent* event, int fallback, const char* tag,
+                                      int level, const char* format, va_list args)
+        __attribute__((format(printf, 5, 0)));
 };

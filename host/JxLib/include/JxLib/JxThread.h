@@ -22,6 +22,8 @@ class JXLIB_API JxThread {
     int join();
 
     bool joinable() const { return m_joinable; }
+    // True once createThread has started a thread, also after it was joined.
+    bool started() const { return m_started; }
 
   private:
     pthread_t m_thread;
