@@ -41,6 +41,18 @@ const Launch kLaunches[] = {Launch::Direct, Launch::ProcessService};
 const char kNoSuchUser[] = "ifxtest-no-such-user";
 const char kMarker[] = "/tmp/clifxagentchild.sleep";
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitizedBuild = true;
 #elif defined(__has_feature)
@@ -328,6 +340,12 @@ void NoteWhereTheHandlerRuns(int) {
 // stack with our locks possibly held. Signals rain on the launching thread while it
 // launches; not one of them may reach the handler anywhere but here.
 TEST(LaunchEngine, ACaughtSignalNeverRunsItsHandlerInAChild) {
+    if (kThreadSanitizer) {
+        // ThreadSanitizer takes a signal in its own handler and runs ours later, from a
+        // queue in the thread's memory; a fork copies that queue, and the child runs a
+        // handler for a signal the parent had received.
+        GTEST_SKIP() << "ThreadSanitizer runs deferred handlers in forked children";
+    }
     ASSERT_EQ(::pipe2(g_handlerRanInChild, O_CLOEXEC | O_NONBLOCK), 0);
     g_agent = ::getpid();
     struct sigaction action {
