@@ -20,4 +20,10 @@ function(ifxlib_add_shared_library target)
     set_target_properties(${target} PROPERTIES
         VERSION ${PROJECT_VERSION}
         SOVERSION ${PROJECT_VERSION_MAJOR})
+    # Every symbol bound when the library is loaded, none on first call. A launched child
+    # runs our code in the agent's memory until it executes its program; its first call
+    # through a lazily bound PLT slot would run the dynamic linker's resolver there, which
+    # takes the linker's lock (another thread of the agent may hold it) and writes the
+    # slot into the agent's memory.
+    target_link_options(${target} PRIVATE -Wl,-z,now)
 endfunction()

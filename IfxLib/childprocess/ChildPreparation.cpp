@@ -15,7 +15,10 @@ ChildPreparation PrepareChild(const char* user, bool withGroups, char** envName,
     }
     prepared.environment = ChildEnvironment(envName, envValue);
     char** entries = prepared.environment.Entries();
-    prepared.envp = entries != nullptr ? entries : environ;
+    // An agent that cleared its environment has a null environ; its program gets an
+    // empty one, as execve with a null list would give it.
+    static char* noEnvironment[] = {nullptr};
+    prepared.envp = entries != nullptr ? entries : environ != nullptr ? environ : noEnvironment;
     if (withEvent) {
         prepared.event = std::make_unique<EvEvent>();
     }

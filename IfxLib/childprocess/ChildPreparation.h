@@ -32,6 +32,11 @@ struct ChildPreparation {
     // The caller's signal mask, for the child to put back once its signal handlers are the
     // defaults; null when the parent did not block signals around the fork.
     const sigset_t* callerSignals = nullptr;
+    // Set when the child is started with JxStartChildSharingMemory, which has already set
+    // caught signals back to their defaults and keeps every signal blocked until
+    // JxExecChild puts the caller's mask back: the child must neither repeat the one nor
+    // unblock early.
+    bool startedSharingMemory = false;
 };
 
 // Looks up user (with its supplementary groups when withGroups is set; no lookup when

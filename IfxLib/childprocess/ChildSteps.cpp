@@ -163,7 +163,10 @@ void Exec(const ChildLog& log, const char* path, char* const* argv, char* const*
     if (::sigaction(SIGPIPE, &defaults, nullptr) != 0) {
         LogLine(log, "Child cannot restore SIGPIPE, errno %d", GETLASTERROR());
     }
-    ::execve(path, argv, envp);
+    // JxExecChild, not execve: a child started sharing memory still has every signal
+    // blocked here and gets the launching thread's mask back only at the exec itself; in a
+    // forked child it is a plain execve.
+    JxExecChild(path, argv, envp);
 }
 
 void ExecFailed(const ChildLog& log, int error) {

@@ -1,12 +1,26 @@
 #pragma once
 
-// The steps a freshly forked child takes before exec, shared by the direct launch and the
-// launch through the process service. They run in a copy of one thread of a possibly
-// multi-threaded parent, and are written to stay right in a child that shares the
-// parent's memory until exec: only async-signal-safe calls, nothing allocated, no lock,
-// no environment read, nothing written but the child's own stack. Every failure ends the
-// process with _exit, so that the parent's atexit handlers and stdio buffers are not run
-// twice.
+// The steps a child takes before exec, shared by the direct launch and the launch through
+// the process service. The child is either a fork of one thread of a multi-threaded agent
+// or, normally, a process started with JxStartChildSharingMemory that runs in the agent's
+// own memory, on a stack of its own, while the agent's other threads go on. Either way,
+// everything here and everything it calls (the logger's write path included) keeps to
+// these rules:
+//   - no allocation, no lock, no stdio, no getenv: another thread may hold the allocator's
+//     or the environment's lock, and in a forked child nobody would ever release it;
+//   - write no memory but the child's own stack: no member of IfxChildProcess, no global,
+//     nothing the parent prepared (a shared-memory child would change the agent under its
+//     running threads); errno is the one exception, the start puts it back;
+//   - only async-signal-safe calls and raw system calls (credentials through syscall(2):
+//     the C library's setuid and friends work on every thread of the process);
+//   - read only what the parent prepared before the start and leaves alone until it
+//     returns; the program's environment comes from that preparation, never from environ;
+//   - end with JxExecChild or _exit, so that the agent's atexit handlers and stdio
+//     buffers are not run twice.
+// Log lines are formatted into a buffer on the stack and written with one write(2).
+// Library code the child reaches must be bound at load time (-z now): the first call
+// through a lazily bound PLT slot would run the dynamic linker's resolver, which takes
+// its lock and writes the slot, in the agent's memory.
 
 #include <signal.h>
 

@@ -1,4 +1,4 @@
-// Initialize: the child is forked here and executes the program itself.
+// Initialize: the child is started here and executes the program itself.
 
 #include <IfxLib/IfxLib.h>
 
@@ -11,6 +11,7 @@
 
 #include "ChildPreparation.h"
 #include "ChildSteps.h"
+#include "LaunchEngine.h"
 
 namespace {
 
@@ -26,7 +27,14 @@ bool MarkerIsTrusted(const struct stat& marker, uid_t agentUser) {
            (marker.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Lets someone attach a debugger to a fresh child before it does anything.
+// Whether a child started now would be held by the marker, as far as the parent can tell.
+bool SleepMarkerHoldsChild(uid_t agentUser) {
+    struct stat marker {};
+    return ::lstat(kSleepMarker, &marker) == 0 && MarkerIsTrusted(marker, agentUser);
+}
+
+// Lets someone attach a debugger to a fresh child before it does anything. Runs in the
+// child: lstat, nanosleep and one-write log lines only.
 void HoldWhileSleepMarkerExists(const ifxlib::ChildLog& log, uid_t agentUser) {
     struct stat marker {};
     while (::lstat(kSleepMarker, &marker) == 0) {
@@ -81,24 +89,60 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     if (PrepareLaunch(kTag, "Failed to redirect to /dev/null: errno=%d") != 0) {
         return -1;
     }
-    pid_t pid;
-    int forkError = 0;
+    pid_t pid = -1;
+    int startError = 0;
     {
-        // Held until the fork has returned: the child starts from the environment read
+        // Held until the start has returned: the child starts from the environment read
         // here, which no writer of this library changes meanwhile.
         const auto environmentLock = ifxlib::LockEnvironment();
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, true, envName, envValue, false);
-        const ifxlib::AllSignalsBlocked blocked;
-        prepared.callerSignals = blocked.CallerSignals();
-        pid = ::fork();
-        forkError = GETLASTERROR();
-        if (pid == 0) {
-            RunDirectChild(path, argv, ifxUser, envName, envValue, prepared);
+        ifxlib::LaunchEngine engine = ifxlib::ChooseLaunchEngine();
+        // A child that shares our memory holds this thread until it executes, so a child
+        // held by the sleep marker would hold the agent's thread with it: with a marker in
+        // place the child is forked. A marker made between this look and the child's own
+        // still holds the child, and this thread with it, until it is removed.
+        if (engine == ifxlib::LaunchEngine::SharedMemory &&
+            SleepMarkerHoldsChild(prepared.agentUser)) {
+            engine = ifxlib::LaunchEngine::Fork;
+        }
+        if (engine == ifxlib::LaunchEngine::SharedMemory) {
+            prepared.startedSharingMemory = true;
+            // Everything the child reads, on this thread's stack, which stays put until
+            // the child has executed or ended.
+            struct DirectStart {
+                IfxChildProcess* self;
+                char* path;
+                char** argv;
+                char* ifxUser;
+                char** envName;
+                char** envValue;
+                const ifxlib::ChildPreparation* prepared;
+            } start{this, path, argv, ifxUser, envName, envValue, &prepared};
+            // A member's lambda may call the private RunDirectChild.
+            auto body = [](void* argument) {
+                const auto* s = static_cast<const DirectStart*>(argument);
+                s->self->RunDirectChild(s->path, s->argv, s->ifxUser, s->envName, s->envValue,
+                                        *s->prepared);
+            };
+            pid = JxStartChildSharingMemory(body, &start, &startError);
+            if (pid < 0 && startError == ENOSYS) {
+                prepared.startedSharingMemory = false;
+                engine = ifxlib::LaunchEngine::Fork;
+            }
+        }
+        if (engine == ifxlib::LaunchEngine::Fork) {
+            const ifxlib::AllSignalsBlocked blocked;
+            prepared.callerSignals = blocked.CallerSignals();
+            pid = ::fork();
+            startError = GETLASTERROR();
+            if (pid == 0) {
+                RunDirectChild(path, argv, ifxUser, envName, envValue, prepared);
+            }
         }
     }
     if (pid < 0) {
-        m_lasterror = forkError;
+        m_lasterror = startError;
         EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", static_cast<int>(m_lasterror));
         return -1;
     }
@@ -108,12 +152,16 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     return 0;
 }
 
-// The child reads the object and what the parent prepared, and writes nothing but its own
-// stack: not even m_childpid, which stays the parent's.
+// The child, started sharing the agent's memory or forked. It keeps to the rules of
+// ChildSteps.h: it reads the object and what the parent prepared, and writes nothing but
+// its own stack, not even m_childpid or m_lasterror (its state lives in locals), which is
+// why the pid line logs a literal 0.
 void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser, char** envName,
                                      char** envValue, const ifxlib::ChildPreparation& prepared) {
-    ifxlib::ResetCaughtSignals();
-    ifxlib::RestoreCallerSignals(prepared.callerSignals);
+    if (!prepared.startedSharingMemory) {
+        ifxlib::ResetCaughtSignals();
+        ifxlib::RestoreCallerSignals(prepared.callerSignals);
+    }
     ifxlib::ChildLog log{m_pevent, kTag, 2, STDERR_FILENO};
     HoldWhileSleepMarkerExists(log, prepared.agentUser);
     ifxlib::LogTrace(log, "Child: child pid(expected 0)= %d", 0);

@@ -32,6 +32,15 @@ bool JxProcess::Fork(void (*callback)(void*), void* argument, char* errorText, i
     return started;
 }
 
+bool JxProcess::Spawn(void (*callback)(void*), void* argument, char* errorText, int size) {
+    std::string text;
+    const bool started = Spawn(callback, argument, &text);
+    if (!started) {
+        copyErrorText(text, errorText, size);
+    }
+    return started;
+}
+
 bool JxProcess::WaitForProcessToEnd(int& status, char* errorText, int size, int timeout) {
     std::string text;
     const bool ended = WaitForProcessToEnd(&status, &text, timeout);

@@ -13,6 +13,7 @@
 
 #include "ChildPreparation.h"
 #include "ChildSteps.h"
+#include "LaunchEngine.h"
 #include "LaunchParams.h"
 
 namespace {
@@ -119,24 +120,38 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
     }
     SetPostForkParam(params.block, path, argv, envName, envValue, ifxUser, m_phpipepw, m_phpipecw);
 
-    bool started;
-    int forkError = 0;
+    bool started = false;
+    int startError = 0;
     {
-        // Held until the fork has returned: the child starts from the environment read
+        // Held until the start has returned: the child starts from the environment read
         // here, which no writer of this library changes meanwhile.
         const auto environmentLock = ifxlib::LockEnvironment();
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, ::getuid() == 0, envName, envValue, true);
-        const ifxlib::AllSignalsBlocked blocked;
-        prepared.callerSignals = blocked.CallerSignals();
         params.block->prepared = &prepared;
         char errorText[kErrorTextSize] = {};
-        started = m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize);
-        forkError = GETLASTERROR();
+        ifxlib::LaunchEngine engine = ifxlib::ChooseLaunchEngine();
+        if (engine == ifxlib::LaunchEngine::SharedMemory) {
+            // Only blocks filled here go to Spawn: PostFork prepares a foreign block in the
+            // child, which only a forked child may do.
+            prepared.startedSharingMemory = true;
+            started = m_pprocess->Spawn(PostFork, params.block, errorText, kErrorTextSize);
+            startError = GETLASTERROR();
+            if (!started && startError == ENOSYS) {
+                prepared.startedSharingMemory = false;
+                engine = ifxlib::LaunchEngine::Fork;
+            }
+        }
+        if (engine == ifxlib::LaunchEngine::Fork) {
+            const ifxlib::AllSignalsBlocked blocked;
+            prepared.callerSignals = blocked.CallerSignals();
+            started = m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize);
+            startError = GETLASTERROR();
+        }
     }
     if (!started) {
-        m_lasterror = forkError;
-        EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", forkError);
+        m_lasterror = startError;
+        EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", startError);
         return -1;
     }
     m_childpid = m_pprocess->GetChildPid();
@@ -145,17 +160,26 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
     return 0;
 }
 
+// Runs in the child. With a block from InitializeLinux it keeps to the rules of
+// ChildSteps.h (the child may share the agent's memory); its state lives in RunChild's
+// locals.
 void IfxChildProcess::PostFork(void* argument) {
-    ifxlib::ResetCaughtSignals();
     auto* block = static_cast<IfxChildParam*>(argument);
     if (block != nullptr && block->prepared != nullptr) {
-        ifxlib::RestoreCallerSignals(block->prepared->callerSignals);
-        RunChild(block, *block->prepared);
+        const ifxlib::ChildPreparation& prepared = *block->prepared;
+        if (!prepared.startedSharingMemory) {
+            ifxlib::ResetCaughtSignals();
+            ifxlib::RestoreCallerSignals(prepared.callerSignals);
+        }
+        RunChild(block, prepared);
     }
-    // A block that InitializeLinux did not fill: the child prepares for itself, with the
-    // lookups, allocation and environment reading that the launch otherwise keeps out of
-    // the child. This works in a child of fork only. The preparation has to live until
-    // exec, since the program's environment points into it.
+    ifxlib::ResetCaughtSignals();
+    // A block that InitializeLinux did not fill (a caller handing PostFork to
+    // JxProcess::Fork itself): the child prepares for itself, with the lookups,
+    // allocation and environment reading that the launch otherwise keeps out of the
+    // child. This works in a child of fork only, never under JxProcess::Spawn. The
+    // preparation has to live until exec, since the program's environment points into
+    // it.
     char ifxUser[kTextCapacity] = {};
     char* envName[16] = {};
     char* envValue[16] = {};

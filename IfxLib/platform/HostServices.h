@@ -4,6 +4,7 @@
 
 #include <JxLib/EvEvent.h>
 #include <JxLib/JXPlatformInfo.h>
+#include <JxLib/JxChildStart.h>
 #include <JxLib/JxProcess.h>
 #include <JxLib/JxThread.h>
 #include <JxLib/JxTime.h>

@@ -8,8 +8,9 @@
 //
 // Parent-size axis (BM_ParentSize/<launch>/<MiB>): the same life with the parent holding
 // 0, 512 and 2048 MiB of touched memory, for posix_spawn + waitpid, our two launches, and
-// JxStartChildSharingMemory + JxExecChild of the same program + waitpid. A fork copies the
-// page tables of all that memory; the other three must not care. The memory is allocated
+// JxStartChildSharingMemory + JxExecChild of the same program + waitpid, and our two
+// launches once more forced onto the fork path (IFXLIB_LAUNCH=fork, the *Forked rows). A
+// fork copies the page tables of all that memory; the others must not care. The memory is allocated
 // and touched once per process and only grows, so the benchmarks are registered smallest
 // size first; run them in that order (no random interleaving). The counter "parent_mib"
 // shows the size in force.
@@ -356,7 +357,34 @@ class ParentBallast {
     size_t m_bytes = 0;
 };
 
-enum ParentSizeLaunch { kPosixSpawn, kInitializeLinux, kInitialize, kSharedMemoryStart };
+enum ParentSizeLaunch {
+    kPosixSpawn,
+    kInitializeLinux,
+    kInitialize,
+    kSharedMemoryStart,
+    kInitializeLinuxForked,
+    kInitializeForked
+};
+
+// Puts our launches on the fork path (IFXLIB_LAUNCH=fork) for one benchmark.
+class ForkedLaunches {
+  public:
+    explicit ForkedLaunches(bool wanted) : m_wanted(wanted) {
+        if (m_wanted) {
+            ::setenv("IFXLIB_LAUNCH", "fork", 1);
+        }
+    }
+    ~ForkedLaunches() {
+        if (m_wanted) {
+            ::unsetenv("IFXLIB_LAUNCH");
+        }
+    }
+    ForkedLaunches(const ForkedLaunches&) = delete;
+    ForkedLaunches& operator=(const ForkedLaunches&) = delete;
+
+  private:
+    bool m_wanted;
+};
 
 void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
     const size_t mib = static_cast<size_t>(state.range(0));
@@ -366,6 +394,7 @@ void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
     }
     const double childrenCpuBefore = childrenCpuSeconds();
     BenchLog log;
+    const ForkedLaunches forked(launch == kInitializeLinuxForked || launch == kInitializeForked);
     EvEvent event;
     std::string path = IFXBENCH_CHILD_HELPER;
     std::string user = ownUserName();
@@ -376,9 +405,11 @@ void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
                 ok = spawnRoundTripAndWait(path.c_str());
                 break;
             case kInitializeLinux:
+            case kInitializeLinuxForked:
                 ok = initializeLinuxRoundTrip(path, user);
                 break;
             case kInitialize:
+            case kInitializeForked:
                 ok = initializeRoundTrip(path, event);
                 break;
             case kSharedMemoryStart:
@@ -402,7 +433,9 @@ const bool g_parentSizeRegistered = [] {
     } launches[] = {{"PosixSpawn", kPosixSpawn},
                     {"InitializeLinux", kInitializeLinux},
                     {"Initialize", kInitialize},
-                    {"SharedMemoryStart", kSharedMemoryStart}};
+                    {"SharedMemoryStart", kSharedMemoryStart},
+                    {"InitializeLinuxForked", kInitializeLinuxForked},
+                    {"InitializeForked", kInitializeForked}};
     for (const int64_t mib : {0, 512, 2048}) {
         for (const auto& launch : launches) {
             benchmark::RegisterBenchmark((std::string("BM_ParentSize/") + launch.name).c_str(),

@@ -53,6 +53,10 @@ class JxProcess {
     // A callback that keeps to these rules also works under Fork.
     JXLIB_API bool Spawn(void (*callback)(void*), void* argument, std::string* error);
 
+    // The same with the error text in a caller's buffer: on failure at most size - 1
+    // characters and a NUL; untouched on success. Defined by the library that needs it.
+    bool Spawn(void (*callback)(void*), void* argument, char* errorText, int size);
+
     // The child's process id, or 0 before a successful Fork.
     JXLIB_API int GetChildPid() const;
 

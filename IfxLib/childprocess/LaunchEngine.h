@@ -1,0 +1,28 @@
+#pragma once
+
+// How a launch starts its child.
+//
+// SharedMemory: JxStartChildSharingMemory (clone with CLONE_VM | CLONE_VFORK, as
+// posix_spawn does). No page table is copied, so a launch costs the same in a small and a
+// large agent, and strict overcommit cannot refuse it. The launching thread waits until
+// the child has executed the program or ended; the child runs in the agent's memory and
+// must keep to the rules of ChildSteps.h.
+//
+// Fork: fork(2). The child works on a copy of the agent. Kept for diagnosis (a debugger
+// can follow a forked child), for builds whose sanitizers intercept what the child calls
+// and would run their own code in the agent's memory, for platforms the shared-memory
+// start does not know, and for a child the sleep marker holds, which would hold the
+// launching thread with it on the other path.
+
+namespace ifxlib {
+
+enum class LaunchEngine { SharedMemory, Fork };
+
+// The variable that forces the fork path when it is "fork".
+constexpr char kLaunchEngineVariable[] = "IFXLIB_LAUNCH";
+
+// The engine for one launch: Fork in sanitizer builds or when IFXLIB_LAUNCH is "fork",
+// SharedMemory otherwise. Reads the environment: the caller holds the environment lock.
+LaunchEngine ChooseLaunchEngine();
+
+}  // namespace ifxlib
