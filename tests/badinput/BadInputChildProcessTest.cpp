@@ -471,17 +471,18 @@ TEST(BadInputChildProcess, ParameterBlockCallsWithNullPointersFailSafely) {
             IfxChildProcess process;
             auto block = std::make_unique<Block>();
             std::memset(&block->param, 0x5A, sizeof block->param);
-            const auto before = std::make_unique<Block>(*block);
             process.SetPostForkParam(&block->param, path.data(), argv.get(), names.get(),
                                      values.get(), user.data(), nullWriteSide ? nullptr : pw,
                                      nullWriteSide ? cw : nullptr);
             const int* missing = nullWriteSide ? block->param.phpipepw : block->param.phpipecw;
             const bool filled = std::strcmp(block->param.path, path.c_str()) == 0 &&
                                 std::strcmp(block->param.ifxUser, user.c_str()) == 0;
+            const bool carriedAsNone = missing[0] == -1 && missing[1] == -1;
+            block->ReleaseCopies();
             if (!filled) {
                 return "the rest of the block was not filled";
             }
-            return missing[0] == -1 && missing[1] == -1 ? "" : "the missing pipe is not -1";
+            return carriedAsNone ? "" : "the missing pipe is not -1";
         };
     };
     // A packed block to unpack from; the copies are released when the test ends.
