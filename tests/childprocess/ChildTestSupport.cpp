@@ -154,7 +154,7 @@ void WaitUntilReadable(int fd) {
 
 std::string ReadLine(IfxChildProcess& child) {
     std::string text;
-    char buffer[256];
+    char buffer[256] = {};  // ReadBuf clears only what it may fill: the last byte ends the text
     while (text.find('\n') == std::string::npos) {
         if (child.m_bnonblocking) {
             WaitUntilReadable(child.m_phpipecw[0]);
