@@ -17,20 +17,11 @@
 
 #include "badinput/BadInputSupport.h"
 #include "support/LogFile.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kUnderSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kUnderSanitizer = true;
-#else
-constexpr bool kUnderSanitizer = false;
-#endif
-#else
-constexpr bool kUnderSanitizer = false;
-#endif
+using ifxtest::kUnderSanitizer;
 
 constexpr size_t kGiB = size_t{1} << 30;
 constexpr size_t kLongest = static_cast<size_t>(INT_MAX);  // 2^31 - 1

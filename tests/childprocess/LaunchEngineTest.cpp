@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "childprocess/ChildTestSupport.h"
+#include "support/Sanitizers.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -53,17 +54,7 @@ constexpr bool kThreadSanitizer = false;
 constexpr bool kThreadSanitizer = false;
 #endif
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitizedBuild = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
+constexpr bool kSanitizedBuild = ifxtest::kUnderSanitizer;
 
 enum class Engine { SharedMemory, Fork, Unknown };
 

@@ -17,22 +17,12 @@
 #include <vector>
 
 #include "childprocess/ChildTestSupport.h"
+#include "support/Sanitizers.h"
 #include "support/TempDir.h"
 
 namespace ifxtest {
 
 // Sanitizers make every launch several times slower; their builds run fewer rounds.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kUnderSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kUnderSanitizer = true;
-#else
-constexpr bool kUnderSanitizer = false;
-#endif
-#else
-constexpr bool kUnderSanitizer = false;
-#endif
 
 constexpr int Rounds(int plain, int sanitized) {
     return kUnderSanitizer ? sanitized : plain;
