@@ -71,7 +71,7 @@ EvEvent::EvEvent() : m_path(), m_level(levelFromEnvironment()), m_fd(-1), m_devi
 
 EvEvent::~EvEvent() {
     int saved = errno;
-    if (keptDescriptorIsOurs()) {
+    if (keptDescriptorMayBeOurs()) {
         ::close(m_fd);
     }
     errno = saved;
@@ -86,6 +86,20 @@ bool EvEvent::keptDescriptorIsOurs() const {
     }
     struct stat info {};
     return ::fstat(m_fd, &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode;
+}
+
+// Releasing is the other way round: only a descriptor known to be closed (EBADF) or known
+// to name another file is left alone. One whose fstat failed for another reason (ENOMEM)
+// is still ours, and leaving it open would leak it for the life of the agent.
+bool EvEvent::keptDescriptorMayBeOurs() const {
+    if (m_fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
+        return errno != EBADF;
+    }
+    return info.st_dev == m_device && info.st_ino == m_inode;
 }
 
 void EvEvent::WriteLine(const char* line, size_t length, int fallback) const {

@@ -29,6 +29,7 @@ class JXLIB_API EvEvent {
 
   private:
     bool keptDescriptorIsOurs() const;
+    bool keptDescriptorMayBeOurs() const;
 
     enum { kPathCapacity = 4096 };
     char m_path[kPathCapacity];  // empty: standard error
