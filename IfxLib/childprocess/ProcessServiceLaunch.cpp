@@ -36,6 +36,10 @@ struct ParamBlockOwner {
 };
 
 // Only root may set supplementary groups; for anybody else the list stays as it is.
+// Where setting them is refused (EPERM: a user namespace that denies setgroups, a missing
+// capability) the child keeps the agent's groups, which is harmless only when they are
+// all among the user's own: otherwise the program would run with the agent's groups,
+// root's group among them, and the child gives up as for any other error.
 void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const ifxlib::ResolvedUser& user) {
     if (::getuid() != 0) {
         return;
@@ -44,7 +48,7 @@ void InitializeGroupsOrExit(const ifxlib::ChildLog& log, const ifxlib::ResolvedU
     if (error == 0) {
         return;
     }
-    if (error != EPERM) {
+    if (error != EPERM || !user.currentGroupsWithinUsers) {
         ifxlib::InitgroupsFailed(log, error);
     }
     ifxlib::LogLine(log, "initgroups() failed, errno=%d", error);

@@ -18,9 +18,18 @@ struct ResolvedUser {
     // As initgroups would set them, when asked for.
     std::unique_ptr<gid_t[]> groups;
     int groupCount = 0;
+    // Whether every supplementary group the process has now is among groups (true for an
+    // empty list): only then does a child that may not set its groups (setgroups refused
+    // with EPERM) keep no more than the user would have. Worked out with groups.
+    bool currentGroupsWithinUsers = false;
 };
 
-// Looks name up; with withGroups also the supplementary groups of the user.
+// Looks name up; with withGroups also the supplementary groups of the user, and whether
+// the process's own are among them.
 ResolvedUser ResolveUser(const char* name, bool withGroups);
+
+// True when each of the count groups is one of the allowedCount allowed ones (so also for
+// count 0).
+bool GroupsWithin(const gid_t* groups, int count, const gid_t* allowed, int allowedCount);
 
 }  // namespace ifxlib

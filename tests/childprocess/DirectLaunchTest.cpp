@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -18,6 +20,7 @@
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
+#include "support/SystemCallFailure.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -405,6 +408,58 @@ TEST(ChildLaunch, InitgroupsFailingWithEpermAsRoot) {
                                     ifxtest::ChildHelperPath();
         const int raw = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(raw)) << command;
+        EXPECT_EQ(WEXITSTATUS(raw), c.status) << log.text();
+        EXPECT_TRUE(log.has(TagOf(c.how), "initgroups() failed, errno=1")) << log.text();
+        EXPECT_EQ(log.has(TagOf(c.how), "ignoring EPERM error from initgroups"), c.ignored);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A user namespace that denies setgroups, while setgid and setuid work: only setgroups
+// fails, with EPERM. The service launch may then let the program keep the agent's groups
+// only when they are all among the user's own (none at all included); with root's group 0
+// among them it gives up as the direct launch does.
+TEST(ChildLaunch, SetgroupsRefusedKeepsNoGroupTheUserLacks) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "the case is root's";
+    }
+    struct Case {
+        Launch how;
+        std::vector<gid_t> agentGroups;
+        int status;
+        bool ignored;  // "ignoring EPERM error from initgroups" logged
+    };
+    const Case cases[] = {
+        {Launch::ProcessService, {0}, 81, false}, {Launch::ProcessService, {0, 65534}, 81, false},
+        {Launch::ProcessService, {}, 0, true},    {Launch::ProcessService, {65534}, 0, true},
+        {Launch::Direct, {}, 81, false},
+    };
+    constexpr int kNoFilter = 120;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(ifxtest::LaunchName(c.how)) + " with " +
+                     std::to_string(c.agentGroups.size()) + " groups");
+        ifxtest::LogFile log;
+        const pid_t agent = ::fork();
+        ASSERT_GE(agent, 0);
+        if (agent == 0) {
+            if (::setgroups(c.agentGroups.size(), c.agentGroups.data()) != 0 ||
+                ifxtest::FailSystemCalls({SYS_setgroups}, EPERM) != 0) {
+                ::_exit(kNoFilter);
+            }
+            const std::string how = ifxtest::LaunchName(c.how);
+            ::execl(ifxtest::LaunchOncePath(), ifxtest::LaunchOncePath(), how.c_str(), "nobody",
+                    ifxtest::ChildHelperPath(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int raw = 0;
+        ASSERT_EQ(::waitpid(agent, &raw, 0), agent);
+        ASSERT_TRUE(WIFEXITED(raw));
+        if (WEXITSTATUS(raw) == kNoFilter) {
+            GTEST_SKIP() << "no seccomp filters here";
+        }
         EXPECT_EQ(WEXITSTATUS(raw), c.status) << log.text();
         EXPECT_TRUE(log.has(TagOf(c.how), "initgroups() failed, errno=1")) << log.text();
         EXPECT_EQ(log.has(TagOf(c.how), "ignoring EPERM error from initgroups"), c.ignored);

@@ -3,6 +3,9 @@
 //
 //   ifxtest_fault_driver <operation> <work directory> <child program>
 //
+// As root, the driver takes root's supplementary groups first, as an agent started by root
+// has them.
+//
 // Operations: Initialize, InitializeLinux.Wait, InitializeLinux.BeginWait,
 // ReadFromOnconfig, GetRegistryItemValue, jxrename, Log. The launches run the child
 // program (the tests' helper) as "nobody" when run as root, send it one command, read its
@@ -188,10 +191,12 @@ std::string reap(pid_t pid) {
     return reaped == pid ? statusText(raw) : "waitpid:" + std::to_string(errno);
 }
 
-void roundTrip(IfxChildProcess& child, Report& report) {
-    char command[] = "echo probe";
-    const int wrote = child.WriteBuf(command);
-    report["write"] = std::to_string(wrote) + "/" + std::to_string(child.m_lasterror.load());
+// One command and its answer, which the helper writes with one write(2), so that one read
+// takes it whole.
+bool ask(IfxChildProcess& child, const char* command, const std::string& key, Report& report) {
+    std::string text = command;
+    const int wrote = child.WriteBuf(&text[0]);
+    report[key + ".write"] = std::to_string(wrote) + "/" + std::to_string(child.m_lasterror.load());
     if (wrote == 0 && child.m_bnonblocking) {
         struct pollfd entry {
             child.m_phpipecw[0], POLLIN, 0
@@ -200,15 +205,21 @@ void roundTrip(IfxChildProcess& child, Report& report) {
     }
     char buffer[kReadCapacity + 1] = {};
     const int read = child.ReadBuf(buffer, kReadCapacity);
-    report["read"] = std::to_string(read) + "/" + std::to_string(child.m_lasterror.load());
-    report["received"] = read == 0 ? std::string(buffer, std::strcspn(buffer, "\n")) : "";
-    // Ended by a command rather than by the end of its input: a row that makes a close
-    // fail keeps a pipe end open that Linux would have released.
-    if (wrote == 0) {
-        char exit[] = "exit 0";
-        const int ended = child.WriteBuf(exit);
-        report["exit"] = std::to_string(ended) + "/" + std::to_string(child.m_lasterror.load());
+    report[key + ".read"] = std::to_string(read) + "/" + std::to_string(child.m_lasterror.load());
+    report[key] = read == 0 ? std::string(buffer, std::strcspn(buffer, "\n")) : "";
+    return wrote == 0 && read == 0;
+}
+
+// The program's user and groups, and its descriptors; then it is told to end. It is ended
+// by a command rather than by the end of its input: a row that makes a close fail keeps a
+// pipe end open that Linux would have released.
+void roundTrip(IfxChildProcess& child, Report& report) {
+    if (!ask(child, "ids", "ids", report) || !ask(child, "fds", "fds", report)) {
+        return;
     }
+    char exit[] = "exit 0";
+    const int ended = child.WriteBuf(exit);
+    report["exit"] = std::to_string(ended) + "/" + std::to_string(child.m_lasterror.load());
 }
 
 void launchReport(const IfxChildProcess& child, int launched, Report& report) {
@@ -264,7 +275,9 @@ void initializeLinux(const Setup& setup, bool waitThread, Report& report) {
         return;
     }
     const int began = child.BeginWait();
-    report["beginwait"] = std::to_string(began) + "/" + std::to_string(child.m_lasterror.load());
+    // Once the thread runs it may store the child's status in m_lasterror at any moment.
+    report["beginwait"] =
+        began == 0 ? "0" : std::to_string(began) + "/" + std::to_string(child.m_lasterror.load());
     roundTrip(child, report);
     child.Finalize();
     if (began == 0) {
@@ -272,7 +285,7 @@ void initializeLinux(const Setup& setup, bool waitThread, Report& report) {
         report["waitdone"] = std::to_string(child.m_bwaitdone.load());
         report["waitfailed"] = std::to_string(child.m_bwaitfailed.load());
         const long long exitcode = child.m_exitcode.load();
-        report["status"] = child.m_bwaitdone ? "0"
+        report["status"] = child.m_bwaitdone                             ? "0"
                            : child.m_pthread != nullptr && exitcode != 0 ? std::to_string(exitcode)
                                                                          : "none";
     } else {
@@ -320,7 +333,8 @@ void prepareFiles(const Setup& setup) {
               "# ONCONFIG of the fault-injection driver\nLTAPEDEV /dev/null\nTAPEDEV   /backup/tape"
               "   # the device\nTAPESIZE 0\n");
     ::mkdir((setup.work + "/registry").c_str(), 0755);
-    writeFile(setup.work + "/registry/InformixAgent", "ifxPath /opt/informix\nifxUser  informix \n");
+    writeFile(setup.work + "/registry/InformixAgent",
+              "ifxPath /opt/informix\nifxUser  informix \n");
     writeFile(setup.work + "/from", "new");
     writeFile(setup.work + "/to", "old");
 }
@@ -396,6 +410,11 @@ int main(int argc, char** argv) {
     ::sigaddset(&blocked, SIGCHLD);
     ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
     limitDescriptors();
+    // An agent started as root has root's groups, group 0 among them: what a child that may
+    // not set its own groups must not keep.
+    if (::getuid() == 0) {
+        ::initgroups("root", 0);
+    }
 
     const Setup setup{argv[2], argv[3], defaultUser()};
     prepareFiles(setup);

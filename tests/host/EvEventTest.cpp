@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <IfxLib/platform/HostServices.h>
 
 #include "support/LogFile.h"
+#include "support/SystemCallFailure.h"
 
 namespace {
 
@@ -201,6 +203,47 @@ TEST(EvEventTest, LineReachesTheFileAfterAllDescriptorsAboveTwoWereClosed) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(log.has("Child", "after closing everything")) << log.text();
     EXPECT_EQ(ifxtest::readFile(dir.file("stranger")), "");
+}
+
+// The kept descriptor is checked with fstat before it is released. A check that fails for
+// want of kernel memory says nothing about whose descriptor it is: it is still released.
+TEST(EvEventTest, ReleasesItsDescriptorWhenTheCheckFailsForWantOfMemory) {
+    LogFile log;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The event takes the lowest free number.
+        const int kept = ::dup(STDIN_FILENO);
+        ::close(kept);
+        auto* event = new EvEvent();
+        if (::fcntl(kept, F_GETFD) < 0) {
+            ::_exit(3);  // the event did not keep the file open
+        }
+        if (ifxtest::FailSystemCalls(
+                {
+#ifdef SYS_fstat
+                    SYS_fstat,
+#endif
+#ifdef SYS_newfstatat
+                    SYS_newfstatat,
+#endif
+#ifdef SYS_statx
+                    SYS_statx,
+#endif
+                },
+                ENOMEM) != 0) {
+            ::_exit(2);
+        }
+        delete event;
+        ::_exit(::fcntl(kept, F_GETFD) < 0 && errno == EBADF ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) {
+        GTEST_SKIP() << "no seccomp filters here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the descriptor was left open";
 }
 
 TEST(EvEventTest, LinesOfThreadsAndForkedChildrenNeverInterleave) {
