@@ -1,6 +1,5 @@
 #include "LaunchEngine.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -24,12 +23,11 @@ constexpr bool kSanitizedBuild = false;
 
 namespace ifxlib {
 
-LaunchEngine ChooseLaunchEngine() {
+LaunchEngine ChooseLaunchEngine(const char* setting) {
     if (kSanitizedBuild) {
         return LaunchEngine::Fork;
     }
-    const char* choice = std::getenv(kLaunchEngineVariable);
-    if (choice != nullptr && std::strcmp(choice, "fork") == 0) {
+    if (setting != nullptr && std::strcmp(setting, "fork") == 0) {
         return LaunchEngine::Fork;
     }
     return LaunchEngine::SharedMemory;

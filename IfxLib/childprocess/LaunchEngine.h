@@ -21,8 +21,8 @@ enum class LaunchEngine { SharedMemory, Fork };
 // The variable that forces the fork path when it is "fork".
 constexpr char kLaunchEngineVariable[] = "IFXLIB_LAUNCH";
 
-// The engine for one launch: Fork in sanitizer builds or when IFXLIB_LAUNCH is "fork",
-// SharedMemory otherwise. Reads the environment: the caller holds the environment lock.
-LaunchEngine ChooseLaunchEngine();
+// The engine for one launch: Fork in sanitizer builds or when setting (the value of
+// IFXLIB_LAUNCH, null when unset) is "fork", SharedMemory otherwise.
+LaunchEngine ChooseLaunchEngine(const char* setting);
 
 }  // namespace ifxlib
