@@ -123,7 +123,10 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
                                         *s->prepared);
             };
             pid = JxStartChildSharingMemory(body, &start, &startError);
-            if (pid < 0 && startError == ENOSYS) {
+            if (pid < 0 && ifxlib::ForkAfterRefusedSharedStart(startError)) {
+                EvDebug::Debug(m_pevent, kTag,
+                               "cannot start the child sharing memory: errno=%d; forking",
+                               startError);
                 prepared.startedSharingMemory = false;
                 engine = ifxlib::LaunchEngine::Fork;
             }

@@ -1,5 +1,6 @@
 #include "LaunchEngine.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -31,6 +32,10 @@ LaunchEngine ChooseLaunchEngine(const char* setting) {
         return LaunchEngine::Fork;
     }
     return LaunchEngine::SharedMemory;
+}
+
+bool ForkAfterRefusedSharedStart(int error) {
+    return error == ENOSYS || error == EPERM || error == EACCES || error == ENOMEM;
 }
 
 }  // namespace ifxlib

@@ -136,7 +136,10 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
             prepared.startedSharingMemory = true;
             started = m_pprocess->Spawn(PostFork, params.block, errorText, kErrorTextSize);
             startError = GETLASTERROR();
-            if (!started && startError == ENOSYS) {
+            if (!started && ifxlib::ForkAfterRefusedSharedStart(startError)) {
+                EvDebug::Debug(m_pevent, kTag,
+                               "cannot start the child sharing memory: errno=%d; forking",
+                               startError);
                 prepared.startedSharingMemory = false;
                 engine = ifxlib::LaunchEngine::Fork;
             }
