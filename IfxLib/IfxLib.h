@@ -53,12 +53,18 @@ struct IfxChildParam {
 // must outlive the object; the destructor waits for the wait thread before it releases
 // anything.
 //
-// Launches and the process environment: a launch reads the environment (the child's
-// starting environment, the logging settings) under one library-wide lock, held until its
-// fork has returned, which SETENVIRONMENTVARIABLE and GETENVIRONMENTVARIABLE take too.
-// Agent code that changes the environment through those shims is therefore safe beside a
-// launch; raw setenv, unsetenv or putenv on other threads during a launch are not, and
-// keeping them away from launches is the caller's business.
+// Launches and the process environment: a launch copies the environment, its array and
+// its strings (and with it IFXLIB_LAUNCH, JX_LOG_FILE and JX_DEBUG_LEVEL), into memory of
+// its own under one library-wide lock, which SETENVIRONMENTVARIABLE and
+// GETENVIRONMENTVARIABLE take too, and releases the lock before it starts the child; every
+// child, with pairs or without, executes its program with that copy. Agent code that
+// changes the environment through those shims is therefore safe beside a launch, and once
+// the copy is made even raw setenv or putenv cannot reach the program; raw setenv,
+// unsetenv or putenv on other threads while the copy is being made are not safe, and
+// keeping them away from launches is the caller's business. User and group lookups and the
+// start of the child happen outside the lock: a name service or an exec that hangs holds
+// the launching thread alone, which (as a caller of posix_spawn) waits until a child
+// sharing the agent's memory has executed its program or ended.
 //
 // The child: before it executes the program it resets every caught signal to its default
 // (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include <IfxLib/platform/EnvironmentLock.h>
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildPreparation.h"
@@ -127,21 +126,24 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
     bool started = false;
     int startError = 0;
     {
-        // Held until the start has returned: the child starts from the environment read
-        // here, which no writer of this library changes meanwhile.
-        const auto environmentLock = ifxlib::LockEnvironment();
+        // The environment lock is held only while the preparation copies the environment;
+        // this thread then waits for a child sharing our memory until it has executed its
+        // program, as a caller of posix_spawn does, but nobody else waits with it.
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, ::getuid() == 0, envName, envValue, true);
         params.block->prepared = &prepared;
         char errorText[kErrorTextSize] = {};
-        ifxlib::LaunchEngine engine = ifxlib::ChooseLaunchEngine();
+        ifxlib::LaunchEngine engine = prepared.engine;
         if (engine == ifxlib::LaunchEngine::SharedMemory) {
             // Only blocks filled here go to Spawn: PostFork prepares a foreign block in the
             // child, which only a forked child may do.
             prepared.startedSharingMemory = true;
             started = m_pprocess->Spawn(PostFork, params.block, errorText, kErrorTextSize);
             startError = GETLASTERROR();
-            if (!started && startError == ENOSYS) {
+            if (!started && ifxlib::ForkAfterRefusedSharedStart(startError)) {
+                EvDebug::Debug(m_pevent, kTag,
+                               "cannot start the child sharing memory: errno=%d; forking",
+                               startError);
                 prepared.startedSharingMemory = false;
                 engine = ifxlib::LaunchEngine::Fork;
             }
