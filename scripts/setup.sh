@@ -5,6 +5,9 @@ set -euo pipefail
 preset="${1:-}"
 
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkgconf procps clang libclang-rt-14-dev)
+# The fault-injection table (scripts/run-faultinject.sh) runs the driver under strace and is
+# generated and checked by a Python script.
+packages+=(strace python3)
 # The big-endian PowerPC build: its compiler, the user-mode emulator its tests run under,
 # GoogleTest's source (built for the target) and glibc's locale sources (a locale compiled
 # for the target). No binfmt registration is installed: the emulator is always named.

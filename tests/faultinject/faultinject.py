@@ -312,9 +312,11 @@ def redirect(operation, error):
 
 
 def shared_start(operation, error):
-    # A kernel or platform without the shared-memory start makes the launch fork instead.
-    if error == E.ENOSYS:
-        return silent()
+    # A platform without the shared-memory start (ENOSYS), a policy that refuses it while it
+    # allows fork (EPERM, EACCES), or no room for the child's stack (ENOMEM): the launch
+    # forks instead. EAGAIN would fail a fork the same way.
+    if error in (E.ENOSYS, E.EPERM, E.EACCES, E.ENOMEM):
+        return Effect("logged", "cannot start the child sharing memory: errno=%d; forking")
     return launch_fails("fork failed: errno=%d")
 
 
@@ -539,7 +541,9 @@ class Expectation:
         if effect.kind == "silent":
             return
         if effect.kind == "logged":
-            self.lines.append((None, None, effect.text))
+            self.outcome = "no change, logged"
+            self.lines.append((None, None, effect.text % error if "%d" in effect.text
+                               else effect.text))
             return
         if effect.kind == "launch_fails":
             self.launch_failed = True
