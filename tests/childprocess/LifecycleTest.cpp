@@ -174,6 +174,51 @@ TEST(IfxChildProcessLifecycle, ClosedStandardInputIsFilledWithDevNull) {
     EXPECT_EQ(child.Wait(0), 0);
 }
 
+// An agent detached from its terminal, all three standard descriptors closed, logging to a
+// file: the log must not take one of those numbers, or the launch would copy the log where
+// "/dev/null" belongs and the number would be free again once the log is closed. The
+// direct launch makes its own logging context, the service launch gets the agent's.
+TEST(IfxChildProcessLifecycle, ClosedStandardDescriptorsBecomeDevNullAndStaySo) {
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        ifxtest::LogFile log;
+        const pid_t agent = ::fork();
+        ASSERT_GE(agent, 0);
+        if (agent == 0) {
+            for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+                ::close(fd);
+            }
+            {
+                auto event = how == Launch::ProcessService ? std::make_unique<EvEvent>() : nullptr;
+                IfxChildProcess child;
+                ifxtest::LaunchArgs args;
+                args.event = event.get();
+                if (ifxtest::LaunchChild(child, how, args) != 0) {
+                    ::_exit(10);
+                }
+                child.Finalize();
+                if (ifxtest::WaitForStatus(child, how) != 0) {
+                    ::_exit(11);
+                }
+            }
+            struct stat devNull {};
+            ::stat("/dev/null", &devNull);
+            for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+                struct stat standard {};
+                if (::fstat(fd, &standard) != 0 || standard.st_rdev != devNull.st_rdev ||
+                    !S_ISCHR(standard.st_mode)) {
+                    ::_exit(1 + fd);
+                }
+            }
+            ::_exit(0);
+        }
+        int raw = 0;
+        ASSERT_EQ(::waitpid(agent, &raw, 0), agent);
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), 0) << "1 to 3: descriptor 0 to 2 is not /dev/null afterwards";
+    }
+}
+
 // The wait thread logs after it sets its last flag; destroying the object at once must
 // wait for it rather than pull the object from under it.
 TEST(IfxChildProcessLifecycle, DestructorWaitsForTheWaitThread) {

@@ -7,7 +7,8 @@
 // has them.
 //
 // Operations: Initialize, InitializeLinux.Wait, InitializeLinux.BeginWait,
-// ReadFromOnconfig, GetRegistryItemValue, jxrename, Log. The launches run the child
+// ReadFromOnconfig, GetRegistryItemValue, jxrename, Log; a launch with ".nostdio" appended
+// runs with descriptors 0 to 2 closed. The launches run the child
 // program (the tests' helper) as "nobody" when run as root, send it one command, read its
 // answer and wait for it; IFXLIB_LAUNCH in the environment chooses the engine.
 //
@@ -59,6 +60,11 @@ constexpr rlim_t kDescriptorLimit = 256;
 
 using Report = std::map<std::string, std::string>;
 
+// Where the report goes: standard output, or a copy of it when the operation runs with
+// descriptors 0 to 2 closed.
+int g_report = STDOUT_FILENO;
+constexpr char kClosedStandardDescriptors[] = ".nostdio";
+
 struct Setup {
     std::string work;
     std::string program;
@@ -86,7 +92,7 @@ void writeAll(const std::string& text) {
     size_t done = 0;
     int failures = 0;
     while (done < text.size() && failures < kRetries) {
-        const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        const ssize_t n = ::write(g_report, text.data() + done, text.size() - done);
         if (n <= 0) {
             ++failures;
             continue;
@@ -166,6 +172,22 @@ std::string children() {
         if (parent == ::getpid()) {
             text += (text.empty() ? "" : ",") + std::to_string(pid) + ":" + state;
         }
+    }
+    return text;
+}
+
+// What descriptors 0, 1 and 2 refer to: "closed", "pipe" or a path.
+std::string standardDescriptors() {
+    std::string text;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t length =
+            retrying([&] { return ::readlink(link.c_str(), target, sizeof target - 1); },
+                     [](ssize_t r) { return r >= 0 || errno == ENOENT; });
+        const std::string name =
+            length < 0 ? "closed" : std::string(target, static_cast<size_t>(length));
+        text += (fd == STDIN_FILENO ? "" : ",") + (name.rfind("pipe:", 0) == 0 ? "pipe" : name);
     }
     return text;
 }
@@ -369,9 +391,9 @@ void limitDescriptors() {
     }
 }
 
+// Nothing may follow the "ready": the runner attaches strace as soon as it reads it.
 void waitForGo() {
-    std::fputs("ready\n", stdout);
-    std::fflush(stdout);
+    writeAll("ready\n");
     sigset_t go;
     ::sigemptyset(&go);
     ::sigaddset(&go, SIGUSR1);
@@ -386,7 +408,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <operation> <work directory> <child program>\n", argv[0]);
         return 2;
     }
-    const std::string operation = argv[1];
+    // "<operation>.nostdio": the operation runs with descriptors 0, 1 and 2 closed, as in an
+    // agent that detached from its terminal.
+    std::string operation = argv[1];
+    const size_t suffix = operation.rfind(kClosedStandardDescriptors);
+    const bool closeStandard = suffix != std::string::npos &&
+                               suffix + std::strlen(kClosedStandardDescriptors) == operation.size();
+    if (closeStandard) {
+        operation.erase(suffix);
+    }
     const std::map<std::string, std::function<void(const Setup&, Report&, Afterwards&)>>
         operations = {
             {"Initialize", initialize},
@@ -419,6 +449,13 @@ int main(int argc, char** argv) {
     const Setup setup{argv[2], argv[3], defaultUser()};
     prepareFiles(setup);
     warmUp(setup);
+    std::fflush(stdout);
+    if (closeStandard) {
+        g_report = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 10);
+        for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+            ::close(fd);
+        }
+    }
     const std::vector<long> descriptorsBefore = numericEntries("/proc/self/fd");
     waitForGo();
 
@@ -444,6 +481,9 @@ int main(int argc, char** argv) {
         report["source"] = readFile(setup.work + "/from");
     }
 
+    if (closeStandard) {
+        report["stdio"] = standardDescriptors();
+    }
     report["fds_before"] = joined(descriptorsBefore);
     report["fds_after"] = joined(numericEntries("/proc/self/fd"));
     report["threads"] = std::to_string(numericEntries("/proc/self/task").size());

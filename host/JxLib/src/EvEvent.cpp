@@ -21,12 +21,23 @@ int levelFrom(const char* text) {
     return static_cast<int>(level);
 }
 
+// Never on 0, 1 or 2: in a process whose standard descriptors are closed the log would
+// otherwise take one of their numbers, where a launch that fills the free standard numbers
+// with "/dev/null" would copy the log instead, and closing the log later would free the
+// number again for a pipe. Async-signal-safe, like all of the write path.
 int openLogFile(const char* path) {
     int fd;
     do {
         fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
-    return fd;
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return moved;
 }
 
 void writeFully(int fd, const char* data, size_t length) {
