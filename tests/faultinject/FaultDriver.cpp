@@ -7,7 +7,8 @@
 // has them.
 //
 // Operations: Initialize, InitializeLinux.Wait, InitializeLinux.BeginWait,
-// ReadFromOnconfig, GetRegistryItemValue, jxrename, Log; a launch with ".nostdio" appended
+// ReadFromOnconfig, GetRegistryItemValue, jxrename, GET_PARENTPID (of the driver itself),
+// Log; a launch with ".nostdio" appended
 // runs with descriptors 0 to 2 closed. The launches run the child
 // program (the tests' helper) as "nobody" when run as root, send it one command, read its
 // answer and wait for it; IFXLIB_LAUNCH in the environment chooses the engine.
@@ -344,6 +345,10 @@ void moveByJxrename(const Setup& setup, Report& report, Afterwards& after) {
     after.inspectRename = true;
 }
 
+void parentOfItself(const Setup&, Report& report, Afterwards&) {
+    report["result"] = std::to_string(GET_PARENTPID(static_cast<int>(::getpid())));
+}
+
 void logOneLine(const Setup&, Report& report, Afterwards&) {
     EvEvent event;
     EvDebug::Debug(&event, "faultinject", "probe line");
@@ -427,6 +432,7 @@ int main(int argc, char** argv) {
             {"ReadFromOnconfig", readFromOnconfig},
             {"GetRegistryItemValue", getRegistryItemValue},
             {"jxrename", moveByJxrename},
+            {"GET_PARENTPID", parentOfItself},
             {"Log", logOneLine},
         };
     const auto chosen = operations.find(operation);

@@ -61,7 +61,7 @@ OPERATIONS = [
     Operation("Initialize.nostdio@shared", "Initialize.nostdio", "shared"),
     Operation("InitializeLinux.Wait.nostdio@fork", "InitializeLinux.Wait.nostdio", "fork"),
 ] + [Operation(call, call, "") for call in
-     ("ReadFromOnconfig", "GetRegistryItemValue", "jxrename", "Log")]
+     ("ReadFromOnconfig", "GetRegistryItemValue", "jxrename", "GET_PARENTPID", "Log")]
 
 
 # --- Running the driver under strace ------------------------------------------------------
@@ -279,6 +279,8 @@ class Site:
     errors: tuple
     effect: object  # Effect, or a function (operation, errno) -> Effect
     phase: str = ""  # main only: "pre" (before the launch's start), "post", or either
+    only: str = ""  # a regular expression over the driver's operations it belongs to
+    occurrence: int = 0  # only this occurrence of the call in its process (0: any)
 
     def errors_for(self, call):
         if self.syscall != "newfstatat" or self.errors:
@@ -343,7 +345,32 @@ def supplementary_groups(operation, error):
     return child_exits(81, "initgroups() failed, errno=%d")
 
 
+PARENT_PID = "GET_PARENTPID"
+SHIM_FAILS = Effect("shim_fails")
+
 SITES = [
+    # GET_PARENTPID runs "/bin/ps" through the process service: posix_spawn of /bin/sh with
+    # its output on a pipe. Any failure is -1.
+    Site("command output pipe", "main", "pipe2", r"", (E.EMFILE, E.ENFILE, E.ENOMEM), SHIM_FAILS,
+         only=PARENT_PID),
+    Site("shell start stack", "main", "mmap", r"MAP_STACK", (E.ENOMEM, E.EAGAIN), SHIM_FAILS,
+         only=PARENT_PID),
+    # ENOSYS: glibc starts the shell with clone instead.
+    Site("shell start", "main", "clone3", r"CLONE_VFORK", (E.EAGAIN, E.ENOMEM, E.EPERM, E.ENOSYS),
+         lambda operation, error: silent() if error == E.ENOSYS else SHIM_FAILS, only=PARENT_PID),
+    Site("shell output", "child", "dup2", r"", (E.EBADF, E.EBUSY, E.EINTR), SHIM_FAILS,
+         only=PARENT_PID),
+    Site("shell exec", "child", "execve", r"",
+         (E.EACCES, E.ENOENT, E.ENOMEM, E.EIO, E.EAGAIN, E.ETXTBSY), SHIM_FAILS, only=PARENT_PID),
+    Site("command output", "main", "read", PIPE, (E.EIO, E.EBADF, E.EINTR),
+         unless_interrupted(SHIM_FAILS), only=PARENT_PID),
+    # The write end, which the parent closes before it reads to the end: an injected close
+    # is skipped, so the end would never come, which Linux never does (it releases the
+    # descriptor whatever close reports). Left out.
+    Site("command output write end close", "main", "close", PIPE, (), silent(), only=PARENT_PID,
+         occurrence=1),
+    Site("command output close", "main", "close", PIPE, (E.EINTR, E.EIO), silent(),
+         only=PARENT_PID),
     # The logger: a line that cannot be written is lost, nothing else.
     Site("log open", "main|child|thread", "openat", LOG, DESCRIPTOR_ERRORS, silent()),
     # EBADF would mean that somebody closed the logger's descriptor behind its back.
@@ -444,7 +471,8 @@ def site_of(call, operation):
     phase = "" if call.role != "main" else "pre" if call.prelaunch else "post"
     candidates = [s for s in SITES if call.role in s.roles.split("|")
                   and call.syscall in s.syscall.split("|") and re.search(s.pattern, call.args)
-                  and s.phase in ("", phase)]
+                  and s.phase in ("", phase) and re.search(s.only, operation.driver)
+                  and s.occurrence in (0, call.index)]
     if call.syscall == "pipe2" and candidates:
         return candidates[0] if call.index == 1 else candidates[1]
     return candidates[0] if candidates else None
@@ -499,7 +527,10 @@ def derive_rows(operation, calls):
             if not listed:
                 left_out[syscall] += 1
                 continue
-            for error in listed[0].site.errors_for(listed[0].call):
+            errors = listed[0].site.errors_for(listed[0].call)
+            if not errors:
+                left_out[syscall] += 1
+            for error in errors:
                 rows.append(Row(operation, syscall, occurrence, error, hit))
     return rows, left_out
 
@@ -612,6 +643,9 @@ class Expectation:
             self.fields.pop("waitfailed", None)
             self.fields["wait"] = set(self.fields["status"])
             self.lines.append((None, None, "CreateThread failed"))
+        elif effect.kind == "shim_fails":
+            self.outcome = "returns -1"
+            self.fields["result"] = {"-1"}
         elif effect.kind == "read_file_fails":
             self.outcome = "returns -1"
             self.fields["result"] = {"-1"}
