@@ -80,7 +80,10 @@ class IFXLIB_API IfxChildProcess {
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
     // m_lasterror set when a step up to the fork failed: EINVAL for a null path, EBUSY on
     // an object that has launched before (each object launches once; nothing of the first
-    // launch is touched). The child is never reaped here: Wait and BeginWait cannot report
+    // launch is touched). A failed start (fork's EAGAIN, say) leaves its -1 in m_childpid:
+    // check the result, and never signal or wait for an m_childpid of 0 or less, since
+    // kill(-1, ...) signals every process the agent may signal and waitpid(-1, ...) reaps
+    // any of its children. The child is never reaped here: Wait and BeginWait cannot report
     // its status (waitpid(m_childpid) can). A child that fails before exec ends with 81
     // (user), 77 (streams) or 79 (exec).
     //
@@ -94,7 +97,7 @@ class IFXLIB_API IfxChildProcess {
     // ifxUser are required and the child always switches to ifxUser. -1 before any fork
     // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
     // m_lasterror), on an object that has launched before (EBUSY), or when a step failed;
-    // 0 once the child runs.
+    // 0 once the child runs. m_childpid is set only by a successful start.
     int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                         EvEvent* event, bool option1, bool nonBlocking, bool option3,
                         void* reserved);
