@@ -148,9 +148,11 @@ class IFXLIB_API IfxChildProcess {
     // The post-fork callback of InitializeLinux; runs in the child and never returns. A
     // block that InitializeLinux did not fill (prepared is null) makes the child look up the
     // user, build the environment and make its EvEvent itself, after the fork: lookups and
-    // allocations that can deadlock in a child of a multi-threaded process, and that need
-    // a child of fork, not one sharing the parent's memory. A null block ends the child
-    // with exit code 79.
+    // allocations that can deadlock in a child of a multi-threaded process. They need a
+    // child of fork: in a child sharing the parent's memory (JxProcess::Spawn) PostFork
+    // logs "PostFork needs a block prepared by InitializeLinux in a child sharing the
+    // parent's memory" to standard error and ends the child with 79 instead. A null block
+    // ends the child with exit code 79.
     static void PostFork(void* argument);
 
     JxProcess* m_pprocess;

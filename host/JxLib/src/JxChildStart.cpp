@@ -221,6 +221,12 @@ pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error)
     return child;
 }
 
+bool JxRunningInChildSharingMemory() {
+    // Only the child runs code while the flag is set: the starting thread itself sleeps in
+    // clone meanwhile, and no other thread sees this thread's storage.
+    return t_starting.active;
+}
+
 int JxExecChild(const char* path, char* const argv[], char* const envp[]) {
     if (envp == nullptr) {
         // The kernel would start the program with an empty environment; nobody means that.

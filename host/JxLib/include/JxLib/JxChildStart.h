@@ -56,6 +56,14 @@
 // body that blocks (on a pipe nobody writes, say) blocks the calling thread too.
 JXLIB_API pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error);
 
+// Whether the calling code runs in a child that JxStartChildSharingMemory started and that
+// has not executed its program yet: code that must not allocate or take locks there (it
+// would do so in its parent's memory) can ask before it does. False in the parent and its
+// threads and in a child of fork. Under emulators that start such a child as a plain fork
+// it is true as well, the child not knowing the difference. Async-signal-safe: one read
+// of the calling thread's storage, no system call.
+JXLIB_API bool JxRunningInChildSharingMemory();
+
 // Size of the stack a child of JxStartChildSharingMemory runs on, guard page not included.
 // Enough for two 4096-byte paths, a 16 KiB user record, a 4 KiB log line with its escaped
 // form and vsnprintf, with room to spare; only the pages the child touches cost memory.
