@@ -66,6 +66,15 @@ struct IfxChildParam {
 // the launching thread alone, which (as a caller of posix_spawn) waits until a child
 // sharing the agent's memory has executed its program or ended.
 //
+// Core dumps: a child that shares the agent's memory and switches user makes the kernel
+// reset the agent's dumpable flag (the child's credential change applies to the memory it
+// runs in). Launches in flight are counted process-wide; once none is left, a flag that
+// was 1 before the first of them is 1 again, so a later crash of the agent still leaves a
+// core file. The window that remains: while any launch's child has not yet executed its
+// program (an exec that hangs on a dead mount, say), the flag stays 0, and a crash of the
+// agent in that time leaves no core file. It is never set back earlier, as a dumpable
+// child running as the Informix user could be attached by that user's processes.
+//
 // The child: before it executes the program it resets every caught signal to its default
 // (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is
 // restored to its default just before exec), and it logs only through the log file or a
