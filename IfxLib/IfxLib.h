@@ -66,6 +66,15 @@ struct IfxChildParam {
 // the launching thread alone, which (as a caller of posix_spawn) waits until a child
 // sharing the agent's memory has executed its program or ended.
 //
+// Core dumps: a child that shares the agent's memory and switches user makes the kernel
+// reset the agent's dumpable flag (the child's credential change applies to the memory it
+// runs in). Launches in flight are counted process-wide; once none is left, a flag that
+// was 1 before the first of them is 1 again, so a later crash of the agent still leaves a
+// core file. The window that remains: while any launch's child has not yet executed its
+// program (an exec that hangs on a dead mount, say), the flag stays 0, and a crash of the
+// agent in that time leaves no core file. It is never set back earlier, as a dumpable
+// child running as the Informix user could be attached by that user's processes.
+//
 // The child: before it executes the program it resets every caught signal to its default
 // (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is
 // restored to its default just before exec), and it logs only through the log file or a
@@ -80,7 +89,10 @@ class IFXLIB_API IfxChildProcess {
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
     // m_lasterror set when a step up to the fork failed: EINVAL for a null path, EBUSY on
     // an object that has launched before (each object launches once; nothing of the first
-    // launch is touched). The child is never reaped here: Wait and BeginWait cannot report
+    // launch is touched). A failed start (fork's EAGAIN, say) leaves its -1 in m_childpid:
+    // check the result, and never signal or wait for an m_childpid of 0 or less, since
+    // kill(-1, ...) signals every process the agent may signal and waitpid(-1, ...) reaps
+    // any of its children. The child is never reaped here: Wait and BeginWait cannot report
     // its status (waitpid(m_childpid) can). A child that fails before exec ends with 81
     // (user), 77 (streams) or 79 (exec).
     //
@@ -94,7 +106,7 @@ class IFXLIB_API IfxChildProcess {
     // ifxUser are required and the child always switches to ifxUser. -1 before any fork
     // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
     // m_lasterror), on an object that has launched before (EBUSY), or when a step failed;
-    // 0 once the child runs.
+    // 0 once the child runs. m_childpid is set only by a successful start.
     int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                         EvEvent* event, bool option1, bool nonBlocking, bool option3,
                         void* reserved);
@@ -145,9 +157,11 @@ class IFXLIB_API IfxChildProcess {
     // The post-fork callback of InitializeLinux; runs in the child and never returns. A
     // block that InitializeLinux did not fill (prepared is null) makes the child look up the
     // user, build the environment and make its EvEvent itself, after the fork: lookups and
-    // allocations that can deadlock in a child of a multi-threaded process, and that need
-    // a child of fork, not one sharing the parent's memory. A null block ends the child
-    // with exit code 79.
+    // allocations that can deadlock in a child of a multi-threaded process. They need a
+    // child of fork: in a child sharing the parent's memory (JxProcess::Spawn) PostFork
+    // logs "PostFork needs a block prepared by InitializeLinux in a child sharing the
+    // parent's memory" to standard error and ends the child with 79 instead. A null block
+    // ends the child with exit code 79.
     static void PostFork(void* argument);
 
     JxProcess* m_pprocess;

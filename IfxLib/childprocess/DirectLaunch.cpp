@@ -141,12 +141,13 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
             }
         }
     }
+    // The start's result, -1 after a failure as after a failed fork.
+    m_childpid = pid;
     if (pid < 0) {
         m_lasterror = startError;
         EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", static_cast<int>(m_lasterror));
         return -1;
     }
-    m_childpid = pid;
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent: child pid= %d", m_childpid);
     CloseChildEnds();
     return 0;

@@ -88,6 +88,20 @@ void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
     ifxlib::ExecFailed(log, GETLASTERROR());
 }
 
+// A child sharing the agent's memory (a caller handing PostFork to JxProcess::Spawn with a
+// block that SetPostForkParam alone filled) must not prepare for itself: the lookups and
+// allocations would run in the agent's memory, beside its threads and their locks. Its
+// EvEvent lives on its stack and is given its settings instead of reading the environment,
+// which another thread may be changing, so the line goes to the agent's standard error.
+[[noreturn]] void RefuseToPrepareSharingMemory() {
+    const EvEvent event(nullptr, nullptr);
+    const ifxlib::ChildLog log{&event, kChildTag, 0, STDERR_FILENO};
+    ifxlib::LogLine(log,
+                    "PostFork needs a block prepared by InitializeLinux in a child sharing the "
+                    "parent's memory");
+    ifxlib::EndChild(ifxlib::kChildExecFailed);
+}
+
 }  // namespace
 
 int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
@@ -179,11 +193,14 @@ void IfxChildProcess::PostFork(void* argument) {
         }
         RunChild(block, prepared);
     }
+    if (JxRunningInChildSharingMemory()) {
+        RefuseToPrepareSharingMemory();
+    }
     ifxlib::ResetCaughtSignals();
     // A block that InitializeLinux did not fill (a caller handing PostFork to
     // JxProcess::Fork itself): the child prepares for itself, with the lookups,
     // allocation and environment reading that the launch otherwise keeps out of the
-    // child. This works in a child of fork only, never under JxProcess::Spawn. The
+    // child. Only a child of fork gets here (see above). The
     // preparation has to live until exec, since the program's environment points into
     // it.
     char ifxUser[kTextCapacity] = {};

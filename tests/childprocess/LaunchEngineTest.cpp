@@ -328,6 +328,50 @@ TEST(LaunchEngine, SwitchingTheChildToNobodyLeavesEveryThreadOfTheAgentAsItWas) 
     }
 }
 
+int DumpableFlag() {
+    return static_cast<int>(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
+}
+
+// One life of a child that runs as nobody.
+void LaunchAsNobody(Launch how) {
+    IfxChildProcess child;
+    ifxtest::LaunchArgs args;
+    args.path = ifxtest::ChildHelperPathForAnyUser();
+    args.user = "nobody";
+    ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+    EXPECT_EQ(ifxtest::Ask(child, "ids"), ifxtest::ExpectedIdsOf("nobody"));
+    child.Finalize();
+    EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+}
+
+// A child that shares our memory and switches user makes the kernel clear our dumpable
+// flag; once no launch is in flight it must be set again, or a later crash of the agent
+// leaves no core file.
+TEST(LaunchEngine, TheAgentStaysDumpableAfterLaunchesAsAnotherUser) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    ASSERT_TRUE(ifxtest::ExecutableBy("nobody", ifxtest::ChildHelperPathForAnyUser()));
+    ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        LaunchAsNobody(how);
+        EXPECT_EQ(DumpableFlag(), 1) << "after one launch";
+    }
+    std::vector<std::thread> launchers;
+    for (int i = 0; i < 4; ++i) {
+        launchers.emplace_back([i] {
+            for (int round = 0; round < 6; ++round) {
+                LaunchAsNobody(kLaunches[(i + round) % 2]);
+            }
+        });
+    }
+    for (std::thread& launcher : launchers) {
+        launcher.join();
+    }
+    EXPECT_EQ(DumpableFlag(), 1) << "after concurrent launches";
+}
+
 int g_handlerRanInChild[2] = {-1, -1};
 pid_t g_agent = 0;
 
