@@ -177,6 +177,7 @@ def parse_recording(path, main_pid):
     counts = collections.defaultdict(collections.Counter)
     roles = {main_pid: "main"}
     pending = {}  # pid -> (syscall, args) of an unfinished clone
+    unfinished = {}  # pid -> its call whose end comes on a later line
     launched = False
     with open(path, errors="replace") as trace:
         for number, raw in enumerate(trace):
@@ -187,6 +188,9 @@ def parse_recording(path, main_pid):
             resumed = RESUMED.match(rest)
             if resumed:
                 name, tail = resumed.groups()
+                if pid in unfinished:
+                    # What a blocking call returned (a read's data) shows only here.
+                    unfinished.pop(pid).args += tail
                 if pid in pending:
                     flags = pending.pop(pid)
                     ret = RETURN.search(tail)
@@ -211,6 +215,8 @@ def parse_recording(path, main_pid):
             counts[pid][name] += 1
             calls.append(Call(role, name, args, counts[pid][name], number,
                               role == "main" and not launched))
+            if "<unfinished" in args:
+                unfinished[pid] = calls[-1]
             if name in ("clone", "clone3") and role == "main":
                 if "CLONE_THREAD" not in args:
                     launched = True
