@@ -26,7 +26,6 @@ import collections
 import concurrent.futures
 import dataclasses
 import errno
-import json
 import os
 import re
 import shutil
