@@ -45,6 +45,7 @@ class Operation:
     name: str  # the row's name for it
     driver: str  # the driver's operation
     engine: str  # "shared", "fork" or "" (no launch)
+    log: str = "log"  # where the log goes: the file "log", or "stderr" (JX_LOG_FILE unset)
 
     @property
     def launches(self):
@@ -59,6 +60,10 @@ OPERATIONS = [
     # An agent detached from its terminal: the launch fills 0 to 2 with "/dev/null" first.
     Operation("Initialize.nostdio@shared", "Initialize.nostdio", "shared"),
     Operation("InitializeLinux.Wait.nostdio@fork", "InitializeLinux.Wait.nostdio", "fork"),
+    # Logging to standard error: the child's lines must go to a copy of it, never into the
+    # program's output.
+    Operation("Initialize.stderrlog@fork", "Initialize", "fork", "stderr"),
+    Operation("InitializeLinux.Wait.stderrlog@shared", "InitializeLinux.Wait", "shared", "stderr"),
 ] + [Operation(call, call, "") for call in
      ("ReadFromOnconfig", "GetRegistryItemValue", "jxrename", "GET_PARENTPID", "Log")]
 
@@ -87,6 +92,8 @@ class Runner:
         env.update(JX_LOG_FILE=os.path.join(work, "log"),
                    JX_REGISTRY_DIR=os.path.join(work, "registry"), JX_DEBUG_LEVEL="0")
         env.pop("IFXLIB_LAUNCH", None)
+        if operation.log == "stderr":
+            del env["JX_LOG_FILE"]
         if operation.engine == "fork":
             env["IFXLIB_LAUNCH"] = "fork"
         return env
@@ -380,6 +387,8 @@ SITES = [
     Site("log open", "main|child|thread", "openat", LOG, DESCRIPTOR_ERRORS, silent()),
     # EBADF would mean that somebody closed the logger's descriptor behind its back.
     Site("log check", "main|child|thread", "newfstatat", r"^\d+<[^>]*/log>", (E.ENOMEM,), silent()),
+    Site("log write to standard error", "main|child|thread", "write", r"^\d+<[^>]*/stderr>",
+         (E.ENOSPC, E.EIO, E.EBADF), silent()),
     Site("log write", "main|child|thread", "write", r"^\d+<[^>]*/log>", (E.ENOSPC, E.EIO, E.EBADF),
          silent()),
     # The logger keeps its file above descriptor 2; without the move it writes each line
@@ -708,7 +717,7 @@ def check(row, run, expected, work):
     if report.get("children"):
         problems.append(f"children left (pid:state): {report.get('children')}")
     try:
-        with open(os.path.join(work, "log"), errors="replace") as f:
+        with open(os.path.join(work, row.operation.log), errors="replace") as f:
             log = f.read()
     except FileNotFoundError:
         log = ""
