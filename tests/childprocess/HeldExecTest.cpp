@@ -112,6 +112,7 @@ TEST_F(HeldExec, ShimsAndOtherLaunchesGoOnWhileOneProgramLookupHangs) {
         m_fs->HoldNextLookup();
         LaunchOnThread held(how, HeldProgram());
         m_fs->WaitForHeldLookup();
+        ASSERT_EQ(m_fs->error(), "");
 
         EXPECT_EQ(SETENVIRONMENTVARIABLE("IFXT_DURING_HOLD", " held "), 1);
         char value[16] = {};
@@ -192,6 +193,7 @@ TEST_F(HeldExec, TheProgramStartsWithTheEnvironmentOfItsLaunch) {
         m_fs->HoldNextLookup();
         LaunchOnThread held(how, HeldProgram());
         m_fs->WaitForHeldLookup();
+        ASSERT_EQ(m_fs->error(), "");
 
         EXPECT_EQ(SETENVIRONMENTVARIABLE("IFXT_KEPT", "shim"), 1);
         ::setenv("IFXT_KEPT", "raw", 1);
@@ -234,6 +236,7 @@ TEST_F(HeldExec, TheDumpableFlagWaitsForEveryChildBeforeItsExec) {
         m_fs->HoldNextLookup();
         LaunchOnThread held(how, args);
         m_fs->WaitForHeldLookup();
+        ASSERT_EQ(m_fs->error(), "");
         const int whileHeld = DumpableFlag();
 
         for (Launch other : kLaunches) {

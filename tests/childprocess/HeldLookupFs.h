@@ -1,22 +1,22 @@
 #pragma once
 
-// A FUSE file system of the tests' own, served by a thread of the test process over
-// /dev/fuse (no libfuse): its root holds one symbolic link, "program", to a real program.
-// It can hold the next lookup of that link until the test lets it go. A launch of the
-// link's path then stops at a fixed point: its child is inside exec, looking the program
-// up, as it would on a hung NFS or automount. Entries and attributes are never cached, so
-// every exec looks the link up again.
+// A FUSE file system of the tests' own, spoken over /dev/fuse without libfuse: its root
+// holds one symbolic link, "program", to a real program, and it can hold the next lookup
+// of that link until the test lets it go. A launch of the link's path then stops at a fixed
+// point: its child is inside exec, looking the program up, as it would on a hung NFS or
+// automount. Entries and attributes are never cached, so every exec looks the link up.
 //
-// The mount lives in a private mount namespace that the test process enters first (once):
-// no other process sees it, and a test that dies leaves no stale mount behind. Closing
-// /dev/fuse (when the object ends, or the process dies) aborts the file system, and a
-// lookup still held then fails, so a held child is never left hanging.
+// The file system is served by a process of its own, forked from the test, so that
+// /dev/fuse is never open in the test process: a child launched from there (which has a
+// copy of the test's descriptors until it executes) cannot keep the file system alive. If
+// the test dies, the server dies with it (PR_SET_PDEATHSIG), the file system is aborted
+// and a held lookup fails instead of hanging its child for ever. The mount lives in a
+// private mount namespace that the test process enters first (once), so no other process
+// sees it and a failed run leaves no stale mount behind.
 
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
+#include <sys/types.h>
+
 #include <string>
-#include <thread>
 
 namespace ifxtest {
 
@@ -26,6 +26,7 @@ class HeldLookupFs {
     static std::string Unavailable();
 
     // Mounts on a fresh directory that every user may enter; the link points at target.
+    // Call it before the test starts threads of its own: the server is forked.
     explicit HeldLookupFs(std::string target);
     ~HeldLookupFs();
     HeldLookupFs(const HeldLookupFs&) = delete;
@@ -47,29 +48,16 @@ class HeldLookupFs {
     void ReleaseLookup();
 
   private:
-    bool mount();
-    void serve();
-    void handle(const char* request, size_t length);
-    void reply(uint64_t unique, int error, const void* payload, size_t size);
-    void replyEntry(uint64_t unique);
-    void wake();
+    bool send(char command);
+    // The server's next message; 0 when it is gone.
+    char receive(std::string* text = nullptr);
 
     std::string m_target;
     std::string m_mountPoint;
     std::string m_error;
     bool m_refusedByHost = false;
-    int m_device = -1;
-    int m_wake = -1;  // eventfd: release or stop
-    bool m_mounted = false;
-    std::thread m_server;
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_holdNext = false;
-    bool m_held = false;  // a lookup waits for its answer
-    uint64_t m_heldUnique = 0;
-    bool m_release = false;
-    bool m_stop = false;
+    int m_control = -1;  // our end of the socket pair to the server
+    pid_t m_server = -1;
 };
 
 }  // namespace ifxtest
