@@ -309,9 +309,10 @@ void initializeLinux(const Setup& setup, bool waitThread, Report& report) {
         report["waitdone"] = std::to_string(child.m_bwaitdone.load());
         report["waitfailed"] = std::to_string(child.m_bwaitfailed.load());
         const long long exitcode = child.m_exitcode.load();
-        report["status"] = child.m_bwaitdone                             ? "0"
-                           : child.m_pthread != nullptr && exitcode != 0 ? std::to_string(exitcode)
-                                                                         : "none";
+        // The thread reports a status other than 0 in m_exitcode, and none as 0 there.
+        report["status"] = child.m_bwaitdone ? "0"
+                           : exitcode != 0   ? std::to_string(exitcode)
+                                             : "none";
     } else {
         // Without a wait thread the caller waits itself.
         const int waited = child.Wait(0);
