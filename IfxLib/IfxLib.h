@@ -237,7 +237,7 @@ IFXLIB_API int CheckRegistryItemValue(const char* name, bool option);
 // Client and instance names from the options "-cn" and "-vm" when argc > 1, else from
 // JxClientName and JxInstanceName. 0 or -1; a name that does not fit in size bytes is a
 // failure and leaves name untouched. With arguments but no "-cn", GetClientName returns 0
-// and leaves name as it was.
+// and leaves name as it was (even a null name). Otherwise a null name gives -1.
 IFXLIB_API int GetClientName(int argc, char** argv, char* name, unsigned int size);
 IFXLIB_API int GetInstanceName(int argc, char** argv, char* name, unsigned int size);
 // INFORMIXSERVER (at most 511 characters) into sid: 0, or -1 logged with sid unchanged.

@@ -332,14 +332,15 @@ int DumpableFlag() {
     return static_cast<int>(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
 }
 
-// One life of a child that runs as nobody.
-void LaunchAsNobody(Launch how) {
+// One life of a child that runs as nobody; expectedIds as ExpectedIdsOf("nobody") gives
+// them, looked up once (getpwnam is not for concurrent callers).
+void LaunchAsNobody(Launch how, const std::string& expectedIds) {
     IfxChildProcess child;
     ifxtest::LaunchArgs args;
     args.path = ifxtest::ChildHelperPathForAnyUser();
     args.user = "nobody";
     ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
-    EXPECT_EQ(ifxtest::Ask(child, "ids"), ifxtest::ExpectedIdsOf("nobody"));
+    EXPECT_EQ(ifxtest::Ask(child, "ids"), expectedIds);
     child.Finalize();
     EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
 }
@@ -353,16 +354,17 @@ TEST(LaunchEngine, TheAgentStaysDumpableAfterLaunchesAsAnotherUser) {
     }
     ASSERT_TRUE(ifxtest::ExecutableBy("nobody", ifxtest::ChildHelperPathForAnyUser()));
     ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+    const std::string nobodyIds = ifxtest::ExpectedIdsOf("nobody");
     for (Launch how : kLaunches) {
         SCOPED_TRACE(ifxtest::LaunchName(how));
-        LaunchAsNobody(how);
+        LaunchAsNobody(how, nobodyIds);
         EXPECT_EQ(DumpableFlag(), 1) << "after one launch";
     }
     std::vector<std::thread> launchers;
     for (int i = 0; i < 4; ++i) {
-        launchers.emplace_back([i] {
+        launchers.emplace_back([i, &nobodyIds] {
             for (int round = 0; round < 6; ++round) {
-                LaunchAsNobody(kLaunches[(i + round) % 2]);
+                LaunchAsNobody(kLaunches[(i + round) % 2], nobodyIds);
             }
         });
     }
