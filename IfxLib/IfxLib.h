@@ -53,12 +53,27 @@ struct IfxChildParam {
 // must outlive the object; the destructor waits for the wait thread before it releases
 // anything.
 //
-// Launches and the process environment: a launch reads the environment (the child's
-// starting environment, the logging settings) under one library-wide lock, held until its
-// fork has returned, which SETENVIRONMENTVARIABLE and GETENVIRONMENTVARIABLE take too.
-// Agent code that changes the environment through those shims is therefore safe beside a
-// launch; raw setenv, unsetenv or putenv on other threads during a launch are not, and
-// keeping them away from launches is the caller's business.
+// Launches and the process environment: a launch copies the environment, its array and
+// its strings (and with it IFXLIB_LAUNCH, JX_LOG_FILE and JX_DEBUG_LEVEL), into memory of
+// its own under one library-wide lock, which SETENVIRONMENTVARIABLE and
+// GETENVIRONMENTVARIABLE take too, and releases the lock before it starts the child; every
+// child, with pairs or without, executes its program with that copy. Agent code that
+// changes the environment through those shims is therefore safe beside a launch, and once
+// the copy is made even raw setenv or putenv cannot reach the program; raw setenv,
+// unsetenv or putenv on other threads while the copy is being made are not safe, and
+// keeping them away from launches is the caller's business. User and group lookups and the
+// start of the child happen outside the lock: a name service or an exec that hangs holds
+// the launching thread alone, which (as a caller of posix_spawn) waits until a child
+// sharing the agent's memory has executed its program or ended.
+//
+// Core dumps: a child that shares the agent's memory and switches user makes the kernel
+// reset the agent's dumpable flag (the child's credential change applies to the memory it
+// runs in). Launches in flight are counted process-wide; once none is left, a flag that
+// was 1 before the first of them is 1 again, so a later crash of the agent still leaves a
+// core file. The window that remains: while any launch's child has not yet executed its
+// program (an exec that hangs on a dead mount, say), the flag stays 0, and a crash of the
+// agent in that time leaves no core file. It is never set back earlier, as a dumpable
+// child running as the Informix user could be attached by that user's processes.
 //
 // The child: before it executes the program it resets every caught signal to its default
 // (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is
@@ -74,7 +89,10 @@ class IFXLIB_API IfxChildProcess {
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
     // m_lasterror set when a step up to the fork failed: EINVAL for a null path, EBUSY on
     // an object that has launched before (each object launches once; nothing of the first
-    // launch is touched). The child is never reaped here: Wait and BeginWait cannot report
+    // launch is touched). A failed start (fork's EAGAIN, say) leaves its -1 in m_childpid:
+    // check the result, and never signal or wait for an m_childpid of 0 or less, since
+    // kill(-1, ...) signals every process the agent may signal and waitpid(-1, ...) reaps
+    // any of its children. The child is never reaped here: Wait and BeginWait cannot report
     // its status (waitpid(m_childpid) can). A child that fails before exec ends with 81
     // (user), 77 (streams) or 79 (exec).
     //
@@ -88,7 +106,7 @@ class IFXLIB_API IfxChildProcess {
     // ifxUser are required and the child always switches to ifxUser. -1 before any fork
     // when the launch does not fit the parameter block (EINVAL, ENAMETOOLONG, E2BIG in
     // m_lasterror), on an object that has launched before (EBUSY), or when a step failed;
-    // 0 once the child runs.
+    // 0 once the child runs. m_childpid is set only by a successful start.
     int InitializeLinux(char* path, char** argv, char* ifxUser, char** envName, char** envValue,
                         EvEvent* event, bool option1, bool nonBlocking, bool option3,
                         void* reserved);
@@ -139,9 +157,11 @@ class IFXLIB_API IfxChildProcess {
     // The post-fork callback of InitializeLinux; runs in the child and never returns. A
     // block that InitializeLinux did not fill (prepared is null) makes the child look up the
     // user, build the environment and make its EvEvent itself, after the fork: lookups and
-    // allocations that can deadlock in a child of a multi-threaded process, and that need
-    // a child of fork, not one sharing the parent's memory. A null block ends the child
-    // with exit code 79.
+    // allocations that can deadlock in a child of a multi-threaded process. They need a
+    // child of fork: in a child sharing the parent's memory (JxProcess::Spawn) PostFork
+    // logs "PostFork needs a block prepared by InitializeLinux in a child sharing the
+    // parent's memory" to standard error and ends the child with 79 instead. A null block
+    // ends the child with exit code 79.
     static void PostFork(void* argument);
 
     JxProcess* m_pprocess;
@@ -217,7 +237,7 @@ IFXLIB_API int CheckRegistryItemValue(const char* name, bool option);
 // Client and instance names from the options "-cn" and "-vm" when argc > 1, else from
 // JxClientName and JxInstanceName. 0 or -1; a name that does not fit in size bytes is a
 // failure and leaves name untouched. With arguments but no "-cn", GetClientName returns 0
-// and leaves name as it was.
+// and leaves name as it was (even a null name). Otherwise a null name gives -1.
 IFXLIB_API int GetClientName(int argc, char** argv, char* name, unsigned int size);
 IFXLIB_API int GetInstanceName(int argc, char** argv, char* name, unsigned int size);
 // INFORMIXSERVER (at most 511 characters) into sid: 0, or -1 logged with sid unchanged.

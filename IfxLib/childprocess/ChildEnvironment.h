@@ -1,11 +1,15 @@
 #pragma once
 
-// The environment a child runs its program with: the parent's, with the launch's pairs
-// set the way putenv sets them. It is built by the parent before the fork because putenv
-// takes the C library's environment lock, which a child forked from a multi-threaded
-// process could find held for ever by a thread that does not exist in it; the child only
-// points environ at the finished list.
+// The environment a child runs its program with: a copy of the parent's, made under the
+// environment lock, with the launch's pairs set the way putenv sets them. The copy owns
+// its array and its strings, so that once it is made nothing another thread does to the
+// process environment (through the shims, or even with raw setenv, which may move or free
+// the array and its entries) reaches the program, however long the child takes to execute
+// it. The child only hands the finished list to execve; putenv in the child would take the
+// C library's environment lock, which a child forked from a multi-threaded process could
+// find held for ever by a thread that does not exist in it.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,23 +21,36 @@ size_t CountEnvironmentPairs(char* const* envName, char* const* envValue);
 
 class ChildEnvironment {
   public:
-    // Nothing to set: the child keeps the environment it inherits.
+    // An empty environment.
     ChildEnvironment() = default;
 
-    // name[i]=value[i] for each i while both lists go on; nothing when either list or its
-    // first entry is null. Reads the process environment: the caller holds the
-    // environment lock (LockEnvironment), which the library's writers take too.
-    ChildEnvironment(char** envName, char** envValue);
+    // Copies the process environment, array and strings, into memory this object owns,
+    // with room for the pairs still to come. Takes the environment lock for the copy alone:
+    // whatever the launch does afterwards (user lookups, the start of the child, its exec)
+    // leaves the environment free for other threads.
+    void CopyProcessEnvironment(char* const* envName, char* const* envValue);
 
-    // Null-terminated "name=value" entries for environ, or null when there was nothing to
-    // set. Valid while this object lives (in the child: until exec).
-    char** Entries();
+    // The value of name in the copy (the first entry of that name, as getenv finds it), or
+    // null. Consulted before SetPairs, it gives the environment as the launch found it.
+    const char* Find(const char* name) const;
+
+    // name[i]=value[i] for each i while both lists go on; nothing when either list or its
+    // first entry is null. A later pair of a name replaces an earlier one.
+    void SetPairs(char* const* envName, char* const* envValue);
+
+    // The null-terminated "name=value" list for execve; never null. Valid while this object
+    // lives (in the child: until exec).
+    char* const* Entries();
 
   private:
-    void set(const std::string& entry);
+    // Copies length bytes of text and a NUL to the end of m_text; the copy's address.
+    char* append(const char* text, size_t length);
 
-    std::vector<std::string> m_added;  // reserved up front: m_entries points into it
-    std::vector<char*> m_entries;
+    std::unique_ptr<char[]> m_text;  // every entry back to back; never reallocated
+    size_t m_capacity = 0;
+    size_t m_used = 0;
+    std::vector<char*> m_entries;  // points into m_text; no terminator until Entries
+    bool m_terminated = false;
 };
 
 }  // namespace ifxlib

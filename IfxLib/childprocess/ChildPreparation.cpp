@@ -3,27 +3,48 @@
 #include <pthread.h>
 #include <unistd.h>
 
-extern char** environ;
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include <IfxLib/platform/EnvironmentLock.h>
 
 namespace ifxlib {
 
 ChildPreparation PrepareChild(const char* user, bool withGroups, char** envName, char** envValue,
                               bool withEvent) {
     ChildPreparation prepared;
+    prepared.environment.CopyProcessEnvironment(envName, envValue);
+    // Read from the copy, not from the process: the environment as the launch found it,
+    // without the lock.
+    prepared.engine = ChooseLaunchEngine(prepared.environment.Find(kLaunchEngineVariable));
+    if (withEvent) {
+        prepared.event = std::make_unique<EvEvent>(prepared.environment.Find("JX_LOG_FILE"),
+                                                   prepared.environment.Find("JX_DEBUG_LEVEL"));
+    }
+    prepared.environment.SetPairs(envName, envValue);
+    prepared.envp = prepared.environment.Entries();
     if (user != nullptr) {
         prepared.user = ResolveUser(user, withGroups);
     }
-    prepared.environment = ChildEnvironment(envName, envValue);
-    char** entries = prepared.environment.Entries();
-    // An agent that cleared its environment has a null environ; its program gets an
-    // empty one, as execve with a null list would give it.
-    static char* noEnvironment[] = {nullptr};
-    prepared.envp = entries != nullptr ? entries : environ != nullptr ? environ : noEnvironment;
-    if (withEvent) {
-        prepared.event = std::make_unique<EvEvent>();
-    }
     prepared.agentUser = ::geteuid();
     return prepared;
+}
+
+std::unique_ptr<EvEvent> MakeEventFromEnvironment() {
+    std::optional<std::string> logFile;
+    std::optional<std::string> debugLevel;
+    {
+        const auto environmentLock = LockEnvironment();
+        if (const char* value = std::getenv("JX_LOG_FILE")) {
+            logFile = value;
+        }
+        if (const char* value = std::getenv("JX_DEBUG_LEVEL")) {
+            debugLevel = value;
+        }
+    }
+    return std::make_unique<EvEvent>(logFile ? logFile->c_str() : nullptr,
+                                     debugLevel ? debugLevel->c_str() : nullptr);
 }
 
 AllSignalsBlocked::AllSignalsBlocked() : m_saved(), m_blocked(false) {

@@ -15,17 +15,20 @@
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildEnvironment.h"
+#include "LaunchEngine.h"
 #include "UserResolution.h"
 
 namespace ifxlib {
 
 struct ChildPreparation {
     ResolvedUser user;
+    // The program's environment: a copy the launch owns (ChildEnvironment.h).
     ChildEnvironment environment;
-    // The environment the program is executed with: the launch's list, or the parent's.
-    char** envp = nullptr;
-    // The process-service child's own logging context. An EvEvent reads the environment
-    // when it is made, so it is made here.
+    char* const* envp = nullptr;
+    // How the child is started, as IFXLIB_LAUNCH said in that copy.
+    LaunchEngine engine = LaunchEngine::SharedMemory;
+    // The process-service child's own logging context, made from JX_LOG_FILE and
+    // JX_DEBUG_LEVEL as the copy holds them.
     std::unique_ptr<EvEvent> event;
     // The agent's effective user: only a sleep marker of root or of this user counts.
     uid_t agentUser = 0;
@@ -39,13 +42,18 @@ struct ChildPreparation {
     bool startedSharingMemory = false;
 };
 
-// Looks up user (with its supplementary groups when withGroups is set; no lookup when
-// user is null) and builds the child's environment from the pairs; with withEvent also
-// the child's own EvEvent. Reads the process environment: the caller holds the
-// environment lock (LockEnvironment) until its fork has returned, so that the child also
-// starts from the environment read here.
+// Everything a child needs, worked out in the parent. The environment lock is held only
+// while the process environment (and with it IFXLIB_LAUNCH, JX_LOG_FILE and
+// JX_DEBUG_LEVEL) is copied into the preparation; the user lookup (user with its
+// supplementary groups when withGroups is set; none when user is null), the pairs, the
+// child's own EvEvent (withEvent) and the start of the child come after it, so that a
+// name service or an exec that hangs holds this launch only, never the environment.
 ChildPreparation PrepareChild(const char* user, bool withGroups, char** envName, char** envValue,
                               bool withEvent);
+
+// An EvEvent made from JX_LOG_FILE and JX_DEBUG_LEVEL, read under the environment lock;
+// the file is opened after the lock is released.
+std::unique_ptr<EvEvent> MakeEventFromEnvironment();
 
 // Blocks every signal of the calling thread for the life of the object, so that no
 // handler of the parent runs in a child before the child has reset them.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include <IfxLib/platform/EnvironmentLock.h>
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildPreparation.h"
@@ -73,9 +72,7 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     m_boption3 = option3;
     if (m_pevent == nullptr) {
         if (m_pownedevent == nullptr) {
-            // An EvEvent reads the environment when it is made.
-            const auto environmentLock = ifxlib::LockEnvironment();
-            m_pownedevent = new EvEvent();
+            m_pownedevent = ifxlib::MakeEventFromEnvironment().release();
         }
         m_pevent = m_pownedevent;
     }
@@ -92,12 +89,12 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     pid_t pid = -1;
     int startError = 0;
     {
-        // Held until the start has returned: the child starts from the environment read
-        // here, which no writer of this library changes meanwhile.
-        const auto environmentLock = ifxlib::LockEnvironment();
+        // The environment lock is held only while the preparation copies the environment;
+        // this thread then waits for a child sharing our memory until it has executed its
+        // program, as a caller of posix_spawn does, but nobody else waits with it.
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, true, envName, envValue, false);
-        ifxlib::LaunchEngine engine = ifxlib::ChooseLaunchEngine();
+        ifxlib::LaunchEngine engine = prepared.engine;
         // A child that shares our memory holds this thread until it executes, so a child
         // held by the sleep marker would hold the agent's thread with it: with a marker in
         // place the child is forked. A marker made between this look and the child's own
@@ -126,7 +123,10 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
                                         *s->prepared);
             };
             pid = JxStartChildSharingMemory(body, &start, &startError);
-            if (pid < 0 && startError == ENOSYS) {
+            if (pid < 0 && ifxlib::ForkAfterRefusedSharedStart(startError)) {
+                EvDebug::Debug(m_pevent, kTag,
+                               "cannot start the child sharing memory: errno=%d; forking",
+                               startError);
                 prepared.startedSharingMemory = false;
                 engine = ifxlib::LaunchEngine::Fork;
             }
@@ -141,12 +141,13 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
             }
         }
     }
+    // The start's result, -1 after a failure as after a failed fork.
+    m_childpid = pid;
     if (pid < 0) {
         m_lasterror = startError;
         EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", static_cast<int>(m_lasterror));
         return -1;
     }
-    m_childpid = pid;
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Parent: child pid= %d", m_childpid);
     CloseChildEnds();
     return 0;

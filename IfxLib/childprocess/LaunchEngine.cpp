@@ -1,6 +1,6 @@
 #include "LaunchEngine.h"
 
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -24,15 +24,18 @@ constexpr bool kSanitizedBuild = false;
 
 namespace ifxlib {
 
-LaunchEngine ChooseLaunchEngine() {
+LaunchEngine ChooseLaunchEngine(const char* setting) {
     if (kSanitizedBuild) {
         return LaunchEngine::Fork;
     }
-    const char* choice = std::getenv(kLaunchEngineVariable);
-    if (choice != nullptr && std::strcmp(choice, "fork") == 0) {
+    if (setting != nullptr && std::strcmp(setting, "fork") == 0) {
         return LaunchEngine::Fork;
     }
     return LaunchEngine::SharedMemory;
+}
+
+bool ForkAfterRefusedSharedStart(int error) {
+    return error == ENOSYS || error == EPERM || error == EACCES || error == ENOMEM;
 }
 
 }  // namespace ifxlib

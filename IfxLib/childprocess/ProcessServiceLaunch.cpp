@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include <IfxLib/platform/EnvironmentLock.h>
 #include <IfxLib/platform/HostServices.h>
 
 #include "ChildPreparation.h"
@@ -85,6 +84,20 @@ void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
     ifxlib::ExecFailed(log, GETLASTERROR());
 }
 
+// A child sharing the agent's memory (a caller handing PostFork to JxProcess::Spawn with a
+// block that SetPostForkParam alone filled) must not prepare for itself: the lookups and
+// allocations would run in the agent's memory, beside its threads and their locks. Its
+// EvEvent lives on its stack and is given its settings instead of reading the environment,
+// which another thread may be changing, so the line goes to the agent's standard error.
+[[noreturn]] void RefuseToPrepareSharingMemory() {
+    const EvEvent event(nullptr, nullptr);
+    const ifxlib::ChildLog log{&event, kChildTag, 0, STDERR_FILENO};
+    ifxlib::LogLine(log,
+                    "PostFork needs a block prepared by InitializeLinux in a child sharing the "
+                    "parent's memory");
+    ifxlib::EndChild(ifxlib::kChildExecFailed);
+}
+
 }  // namespace
 
 int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, char** envName,
@@ -123,21 +136,24 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
     bool started = false;
     int startError = 0;
     {
-        // Held until the start has returned: the child starts from the environment read
-        // here, which no writer of this library changes meanwhile.
-        const auto environmentLock = ifxlib::LockEnvironment();
+        // The environment lock is held only while the preparation copies the environment;
+        // this thread then waits for a child sharing our memory until it has executed its
+        // program, as a caller of posix_spawn does, but nobody else waits with it.
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, ::getuid() == 0, envName, envValue, true);
         params.block->prepared = &prepared;
         char errorText[kErrorTextSize] = {};
-        ifxlib::LaunchEngine engine = ifxlib::ChooseLaunchEngine();
+        ifxlib::LaunchEngine engine = prepared.engine;
         if (engine == ifxlib::LaunchEngine::SharedMemory) {
             // Only blocks filled here go to Spawn: PostFork prepares a foreign block in the
             // child, which only a forked child may do.
             prepared.startedSharingMemory = true;
             started = m_pprocess->Spawn(PostFork, params.block, errorText, kErrorTextSize);
             startError = GETLASTERROR();
-            if (!started && startError == ENOSYS) {
+            if (!started && ifxlib::ForkAfterRefusedSharedStart(startError)) {
+                EvDebug::Debug(m_pevent, kTag,
+                               "cannot start the child sharing memory: errno=%d; forking",
+                               startError);
                 prepared.startedSharingMemory = false;
                 engine = ifxlib::LaunchEngine::Fork;
             }
@@ -173,11 +189,14 @@ void IfxChildProcess::PostFork(void* argument) {
         }
         RunChild(block, prepared);
     }
+    if (JxRunningInChildSharingMemory()) {
+        RefuseToPrepareSharingMemory();
+    }
     ifxlib::ResetCaughtSignals();
     // A block that InitializeLinux did not fill (a caller handing PostFork to
     // JxProcess::Fork itself): the child prepares for itself, with the lookups,
     // allocation and environment reading that the launch otherwise keeps out of the
-    // child. This works in a child of fork only, never under JxProcess::Spawn. The
+    // child. Only a child of fork gets here (see above). The
     // preparation has to live until exec, since the program's environment points into
     // it.
     char ifxUser[kTextCapacity] = {};

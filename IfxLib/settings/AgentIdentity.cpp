@@ -37,20 +37,24 @@ int copyIfFits(const char* text, char* buffer, unsigned int size) {
 }  // namespace
 
 int GetClientName(int argc, char** argv, char* name, unsigned int size) {
-    if (name == nullptr || (argc > 1 && argv == nullptr)) {
+    if (argc > 1 && argv == nullptr) {
         return -1;
     }
     if (argc > 1) {
         const char* value = nullptr;
         switch (findOption(argc, argv, "-cn", value)) {
             case OptionLookup::kFound:
-                return copyIfFits(value, name, size);
+                return name != nullptr ? copyIfFits(value, name, size) : -1;
             case OptionLookup::kAbsent:
-                // Started with arguments but no client name: the caller's default stands.
+                // Started with arguments but no client name: the caller's default stands,
+                // and the buffer is not looked at, so even a null one gives 0.
                 return 0;
             case OptionLookup::kNoValue:
                 return -1;
         }
+    }
+    if (name == nullptr) {
+        return -1;
     }
     const unsigned int length = GETENVIRONMENTVARIABLE("JxClientName", name, size);
     return (length != 0 && length < size) ? 0 : -1;

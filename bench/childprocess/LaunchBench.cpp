@@ -34,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -424,6 +425,61 @@ void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
     reportCounters(state, childrenCpuBefore);
     state.counters["parent_mib"] = static_cast<double>(mib);
 }
+
+// Launch throughput from 8 threads at once (BM_EightThreads/<launch>, registered before
+// the parent-size rows, so it runs at the process's own size): posix_spawn + waitpid
+// against our two launches. items_per_second is the launches of all threads per second.
+// Concurrent launches share no lock but the environment copy's, which no start holds.
+void BM_EightThreads(benchmark::State& state, ParentSizeLaunch launch) {
+    std::optional<BenchLog> log;
+    if (state.thread_index() == 0) {
+        // Once, before every thread passes the loop's starting barrier.
+        log.emplace();
+    }
+    // Made inside the loop, after thread 0 has pointed the log at its file.
+    std::optional<EvEvent> event;
+    std::string path = IFXBENCH_CHILD_HELPER;
+    std::string user = ownUserName();
+    for (auto _ : state) {
+        bool ok = false;
+        switch (launch) {
+            case kPosixSpawn:
+                ok = spawnRoundTripAndWait(path.c_str());
+                break;
+            case kInitializeLinux:
+                ok = initializeLinuxRoundTrip(path, user);
+                break;
+            default:
+                if (!event) {
+                    event.emplace();
+                }
+                ok = initializeRoundTrip(path, *event);
+                break;
+        }
+        if (!ok) {
+            state.SkipWithError("launch, round trip or child failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+const bool g_eightThreadsRegistered = [] {
+    const struct {
+        const char* name;
+        ParentSizeLaunch launch;
+    } launches[] = {{"PosixSpawn", kPosixSpawn},
+                    {"InitializeLinux", kInitializeLinux},
+                    {"Initialize", kInitialize}};
+    for (const auto& launch : launches) {
+        benchmark::RegisterBenchmark((std::string("BM_EightThreads/") + launch.name).c_str(),
+                                     BM_EightThreads, launch.launch)
+            ->Threads(8)
+            ->Unit(benchmark::kMicrosecond)
+            ->UseRealTime();
+    }
+    return true;
+}();
 
 // Smallest size first, every launch at each size, so that the memory only grows.
 const bool g_parentSizeRegistered = [] {

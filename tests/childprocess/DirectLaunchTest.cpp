@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
@@ -437,6 +440,41 @@ TEST(ChildLaunch, InitgroupsFailingWithEpermAsRoot) {
         EXPECT_TRUE(log.has(TagOf(c.how), "initgroups() failed, errno=1")) << log.text();
         EXPECT_EQ(log.has(TagOf(c.how), "ignoring EPERM error from initgroups"), c.ignored);
     }
+}
+
+// Runs in a process of its own, as nobody: RLIMIT_NPROC binds only a user without the
+// privilege to exceed it, and a limit of 0 makes every start of a child fail with EAGAIN,
+// a failure a fork would meet just the same.
+void LaunchWithoutRoomForAProcess() {
+    const struct passwd* nobody = ::getpwnam("nobody");
+    const struct rlimit none { 0, 0 };
+    if (nobody == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+        ::setuid(nobody->pw_uid) != 0 || ::setrlimit(RLIMIT_NPROC, &none) != 0) {
+        std::fprintf(stderr, "cannot become nobody without room for a process\n");
+        ::_exit(2);
+    }
+    std::string results;
+    for (Launch how : kLaunches) {
+        IfxChildProcess child;
+        const int launched = ifxtest::LaunchChild(child, how, {});
+        results += std::string(ifxtest::LaunchName(how)) + " " + std::to_string(launched) + " " +
+                   std::to_string(child.m_lasterror) + " " + std::to_string(child.m_childpid) + ";";
+    }
+    std::fprintf(stderr, "%s\n", results.c_str());
+    std::fflush(stderr);
+    ::_exit(0);
+}
+
+// Initialize keeps the failed fork's -1 in m_childpid, InitializeLinux only a started
+// child's id; both report EAGAIN and neither falls back to another way of starting.
+TEST(DirectLaunch, AFailedStartLeavesMinusOneInTheChildPid) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "switching to nobody needs root";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string expected = "Initialize -1 " + std::to_string(EAGAIN) +
+                                 " -1;InitializeLinux -1 " + std::to_string(EAGAIN) + " 0;";
+    EXPECT_EXIT(LaunchWithoutRoomForAProcess(), ::testing::ExitedWithCode(0), expected);
 }
 
 }  // namespace

@@ -9,10 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +28,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -319,6 +328,52 @@ TEST(LaunchEngine, SwitchingTheChildToNobodyLeavesEveryThreadOfTheAgentAsItWas) 
     }
 }
 
+int DumpableFlag() {
+    return static_cast<int>(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
+}
+
+// One life of a child that runs as nobody; expectedIds as ExpectedIdsOf("nobody") gives
+// them, looked up once (getpwnam is not for concurrent callers).
+void LaunchAsNobody(Launch how, const std::string& expectedIds) {
+    IfxChildProcess child;
+    ifxtest::LaunchArgs args;
+    args.path = ifxtest::ChildHelperPathForAnyUser();
+    args.user = "nobody";
+    ASSERT_EQ(ifxtest::LaunchChild(child, how, args), 0);
+    EXPECT_EQ(ifxtest::Ask(child, "ids"), expectedIds);
+    child.Finalize();
+    EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
+}
+
+// A child that shares our memory and switches user makes the kernel clear our dumpable
+// flag; once no launch is in flight it must be set again, or a later crash of the agent
+// leaves no core file.
+TEST(LaunchEngine, TheAgentStaysDumpableAfterLaunchesAsAnotherUser) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    ASSERT_TRUE(ifxtest::ExecutableBy("nobody", ifxtest::ChildHelperPathForAnyUser()));
+    ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+    const std::string nobodyIds = ifxtest::ExpectedIdsOf("nobody");
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        LaunchAsNobody(how, nobodyIds);
+        EXPECT_EQ(DumpableFlag(), 1) << "after one launch";
+    }
+    std::vector<std::thread> launchers;
+    for (int i = 0; i < 4; ++i) {
+        launchers.emplace_back([i, &nobodyIds] {
+            for (int round = 0; round < 6; ++round) {
+                LaunchAsNobody(kLaunches[(i + round) % 2], nobodyIds);
+            }
+        });
+    }
+    for (std::thread& launcher : launchers) {
+        launcher.join();
+    }
+    EXPECT_EQ(DumpableFlag(), 1) << "after concurrent launches";
+}
+
 int g_handlerRanInChild[2] = {-1, -1};
 pid_t g_agent = 0;
 
@@ -414,6 +469,104 @@ TEST(LaunchEngine, TheProgramStartsWithTheLaunchingThreadsSignalMask) {
         child.Finalize();
         EXPECT_EQ(ifxtest::WaitForStatus(child, how), 0);
     }
+}
+
+// The architecture this program runs as, as seccomp names it; 0 where the test does not
+// know it.
+#if defined(__x86_64__)
+constexpr unsigned kAuditArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr unsigned kAuditArch = AUDIT_ARCH_AARCH64;
+#elif defined(__powerpc64__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr unsigned kAuditArch = AUDIT_ARCH_PPC64;
+#elif defined(__powerpc64__)
+constexpr unsigned kAuditArch = AUDIT_ARCH_PPC64LE;
+#else
+constexpr unsigned kAuditArch = 0;
+#endif
+
+// Refuses with EPERM a clone whose flags have CLONE_VM and lack CLONE_THREAD: a child that
+// would share our memory, while threads (and clone3, whose flags a filter cannot see, which
+// pthread_create uses) and fork stay allowed. A policy of that kind exists on real hosts.
+bool RefuseSharedMemoryClones() {
+    // The low 32 bits of the first argument, the flags, wherever the byte order puts them.
+    constexpr unsigned kFlagsLow =
+        offsetof(struct seccomp_data, args[0]) + (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
+    struct sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFlagsLow),
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, CLONE_VM | CLONE_THREAD),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, CLONE_VM, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog filter {};
+    filter.len = static_cast<unsigned short>(sizeof program / sizeof program[0]);
+    filter.filter = program;
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
+}
+
+void EndChildProcess(int code, const char* why) {
+    if (why != nullptr) {
+        std::fprintf(stderr, "%s\n", why);
+    }
+    std::fflush(stderr);
+    ::_exit(code);
+}
+
+void DoNothing(void*) {}
+
+// Runs in a process of its own (the filter cannot be taken back): both launches under a
+// policy that refuses the shared-memory start must still start their program, forked.
+void LaunchUnderTheFilter() {
+    if (!RefuseSharedMemoryClones()) {
+        EndChildProcess(2, "cannot install the filter");
+    }
+    int error = 0;
+    const pid_t refused = JxStartChildSharingMemory(DoNothing, nullptr, &error);
+    if (refused > 0 || error != EPERM) {
+        EndChildProcess(3, "the filter does not refuse the shared-memory start");
+    }
+    for (Launch how : kLaunches) {
+        IfxChildProcess child;
+        if (ifxtest::LaunchChild(child, how, {}) != 0) {
+            std::fprintf(stderr, "%s failed with %d\n", ifxtest::LaunchName(how),
+                         static_cast<int>(child.m_lasterror));
+            EndChildProcess(4, nullptr);
+        }
+        std::string command = "echo forked";
+        char answer[64] = {};
+        if (child.WriteBuf(command.data()) != 0 || child.ReadBuf(answer, sizeof answer - 1) != 0 ||
+            std::string(answer) != "forked\n") {
+            EndChildProcess(5, "the child did not answer");
+        }
+        child.Finalize();
+        int raw = 0;
+        while (::waitpid(child.m_childpid, &raw, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) {
+            EndChildProcess(6, "the child did not end with 0");
+        }
+    }
+    EndChildProcess(0, nullptr);
+}
+
+TEST(LaunchEngine, AHostThatRefusesTheSharedMemoryStartGetsForkedChildren) {
+    if (kSanitizedBuild) {
+        GTEST_SKIP() << "sanitizer builds always fork";
+    }
+    if (!ifxtest::SystemCallNumbersAreOurs() || kAuditArch == 0) {
+        GTEST_SKIP() << "a seccomp filter of this test cannot be installed here";
+    }
+    // A fresh process that runs this test alone: the filter stays with it.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(LaunchUnderTheFilter(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
+#include "support/Sanitizers.h"
 
 namespace {
 
@@ -192,6 +193,73 @@ TEST(ProcessServiceLaunch, PostForkRunsABlockThatInitializeLinuxDidNotFill) {
     ASSERT_TRUE(withoutBlock.WaitForProcessToEnd(&status, &error, -1)) << error;
     EXPECT_EQ(status, 79);
     EXPECT_TRUE(log.has(kChildTag, "Child exec failed, errno 22"));
+}
+
+// Standard error of this process goes to a file while the object lives.
+class CapturedStandardError {
+  public:
+    CapturedStandardError() : m_path(m_dir.file("stderr")) {
+        const int file = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        EXPECT_GE(file, 0);
+        EXPECT_GE(m_saved, 0);
+        EXPECT_EQ(::dup2(file, STDERR_FILENO), STDERR_FILENO);
+        ::close(file);
+    }
+    ~CapturedStandardError() { Restore(); }
+    CapturedStandardError(const CapturedStandardError&) = delete;
+    CapturedStandardError& operator=(const CapturedStandardError&) = delete;
+
+    std::string Restore() {
+        if (m_saved >= 0) {
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+        return ifxtest::readFile(m_path);
+    }
+
+  private:
+    ifxtest::TempDir m_dir;
+    std::string m_path;
+    int m_saved = -1;
+};
+
+// The same foreign block handed to JxProcess::Spawn: preparing in a child that shares our
+// memory would allocate and look up users in it, so PostFork refuses and ends with 79.
+TEST(ProcessServiceLaunch, PostForkRefusesToPrepareInAChildSharingOurMemory) {
+    if (ifxtest::kUnderSanitizer) {
+        GTEST_SKIP() << "sanitizers cannot follow a child in the parent's memory";
+    }
+    int toChild[2];
+    int fromChild[2];
+    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
+    std::string path = ifxtest::ChildHelperPath();
+    std::string user = ifxtest::UserName(::getuid());
+    auto block = std::make_unique<IfxChildParam>();
+    IfxChildProcess filler;
+    filler.SetPostForkParam(block.get(), path.data(), nullptr, nullptr, nullptr, user.data(),
+                            toChild, fromChild);
+
+    JxProcess process;
+    std::string error;
+    CapturedStandardError captured;
+    // Returns once the child has executed or ended, here ended.
+    const bool started = process.Spawn(IfxChildProcess::PostFork, block.get(), &error);
+    const std::string lines = captured.Restore();
+    ASSERT_TRUE(started) << error;
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) {
+        ::close(fd);
+    }
+    int status = -1;
+    ASSERT_TRUE(process.WaitForProcessToEnd(&status, &error, -1)) << error;
+    EXPECT_EQ(status, 79);
+    EXPECT_NE(lines.find(std::string("[") + kChildTag +
+                         "] PostFork needs a block prepared by InitializeLinux in a child "
+                         "sharing the parent's memory\n"),
+              std::string::npos)
+        << lines;
 }
 
 // Run in a process of its own: a process limit of 0 makes every fork fail for a user

@@ -610,6 +610,32 @@ TEST_F(JxChildStartTest, StatusesThroughTheProcessServiceForSpawnAndFork) {
     }
 }
 
+// Code that must not allocate in a child sharing its parent's memory asks the host; the
+// answer is the exit code: 1 for "sharing", 0 for "not".
+void exitWithTheAnswer(void*) {
+    ::_exit(JxRunningInChildSharingMemory() ? 1 : 0);
+}
+
+TEST_F(JxChildStartTest, OnlyAChildStartedSharingMemoryKnowsItself) {
+    EXPECT_FALSE(JxRunningInChildSharingMemory()) << "in the parent";
+    using Start = bool (JxProcess::*)(void (*)(void*), void*, std::string*);
+    const struct {
+        const char* name;
+        Start start;
+        int expected;
+    } starts[] = {{"Spawn", &JxProcess::Spawn, 1}, {"Fork", &JxProcess::Fork, 0}};
+    for (const auto& c : starts) {
+        SCOPED_TRACE(c.name);
+        JxProcess process;
+        std::string error;
+        ASSERT_TRUE((process.*c.start)(exitWithTheAnswer, nullptr, &error)) << error;
+        int status = -1;
+        ASSERT_TRUE(process.WaitForProcessToEnd(&status, &error, -1)) << error;
+        EXPECT_EQ(status, c.expected);
+        EXPECT_FALSE(JxRunningInChildSharingMemory()) << "in the parent afterwards";
+    }
+}
+
 TEST_F(JxChildStartTest, SpawnRefusesLikeFork) {
     JxProcess process;
     std::string error;

@@ -116,6 +116,14 @@ TEST(NameLookupTest, NullBufferOrVectorFails) {
     char* argv[] = {program, nullptr};
     EXPECT_EQ(GetClientName(1, argv, nullptr, 8), -1);
     EXPECT_EQ(GetInstanceName(1, argv, nullptr, 8), -1);
+    // With arguments but no "-cn" the buffer is never looked at: 0, as with a real one.
+    char option[] = "-vm";
+    char instance[] = "inst";
+    char* withoutClient[] = {program, option, instance, nullptr};
+    EXPECT_EQ(GetClientName(3, withoutClient, nullptr, 8), 0);
+    char client[] = "-cn";
+    char* withClient[] = {program, client, instance, nullptr};
+    EXPECT_EQ(GetClientName(3, withClient, nullptr, 8), -1);
 }
 
 constexpr const char* kSidTag = "::GetIfxSID";

@@ -9,8 +9,7 @@
 
 namespace {
 
-int levelFromEnvironment() {
-    const char* text = std::getenv("JX_DEBUG_LEVEL");
+int levelFrom(const char* text) {
     if (text == nullptr || *text == '\0') {
         return 0;
     }
@@ -49,8 +48,10 @@ void writeFully(int fd, const char* data, size_t length) {
 
 }  // namespace
 
-EvEvent::EvEvent() : m_path(), m_level(levelFromEnvironment()), m_fd(-1), m_device(0), m_inode(0) {
-    const char* path = std::getenv("JX_LOG_FILE");
+EvEvent::EvEvent() : EvEvent(std::getenv("JX_LOG_FILE"), std::getenv("JX_DEBUG_LEVEL")) {}
+
+EvEvent::EvEvent(const char* path, const char* debugLevel)
+    : m_path(), m_level(levelFrom(debugLevel)), m_fd(-1), m_device(0), m_inode(0) {
     const size_t length = path != nullptr ? std::strlen(path) : 0;
     if (length == 0 || length >= sizeof m_path) {
         return;

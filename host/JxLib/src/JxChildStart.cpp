@@ -3,11 +3,13 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -157,6 +159,52 @@ class ChildStack {
     size_t m_size = 0;
 };
 
+// The caller's dumpable flag across the children that run in its memory. A child that
+// changes its credentials before exec makes the kernel set `dumpable` of the memory it
+// runs in to the system's suid_dumpable (normally 0), and that memory is the caller's: from
+// then on a crash of the caller would leave no core file. The flag is noted when the first
+// of the starts in flight begins and set back to 1 (it was 1) when the last one has
+// returned, its child having executed or ended. Never earlier: a dumpable child that still
+// runs as another user before its exec could be attached with ptrace, or have its
+// /proc/<pid>/mem opened, by any process of that user, and that memory is the caller's. A
+// save and restore per start alone would race: one start would note the 0 that another's
+// child has just set. The child itself never touches the flag.
+class DumpableAcrossStarts {
+  public:
+    void enter() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_inFlight++ == 0) {
+            m_saved = static_cast<int>(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
+        }
+    }
+    void leave() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        // PR_SET_DUMPABLE takes only 0 and 1: a 2 (suid_dumpable) noted before is left
+        // to whoever set it.
+        if (--m_inFlight == 0 && m_saved == 1 && ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 1) {
+            ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+        }
+    }
+
+  private:
+    std::mutex m_mutex;
+    long m_inFlight = 0;
+    int m_saved = -1;
+};
+
+// Not destroyed at exit (std::mutex has a trivial destructor), so a start on another
+// thread while the process exits still finds it.
+DumpableAcrossStarts g_dumpable;
+
+// One start in flight for the life of the object.
+class StartInFlight {
+  public:
+    StartInFlight() { g_dumpable.enter(); }
+    ~StartInFlight() { g_dumpable.leave(); }
+    StartInFlight(const StartInFlight&) = delete;
+    StartInFlight& operator=(const StartInFlight&) = delete;
+};
+
 // 0 and the child's id in *child, or the errno of the step that failed.
 int startChild(void (*body)(void*), void* argument, pid_t* child) {
     if (body == nullptr) {
@@ -180,8 +228,9 @@ int startChild(void (*body)(void*), void* argument, pid_t* child) {
         return errno;
     }
     t_starting.callerMask = callerMask;
-    t_starting.active = true;
     StartRequest request{body, argument};
+    const StartInFlight inFlight;
+    t_starting.active = true;
     // CLONE_VM: no page tables are copied, which is the point. CLONE_VFORK: this thread
     // sleeps until the child has executed or ended, so the child's stack, the request and
     // the mask above stay valid as long as it may read them. SIGCHLD: an ordinary child
@@ -219,6 +268,12 @@ pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error)
     }
     errno = savedErrno;
     return child;
+}
+
+bool JxRunningInChildSharingMemory() {
+    // Only the child runs code while the flag is set: the starting thread itself sleeps in
+    // clone meanwhile, and no other thread sees this thread's storage.
+    return t_starting.active;
 }
 
 int JxExecChild(const char* path, char* const argv[], char* const envp[]) {

@@ -16,6 +16,9 @@
 class JXLIB_API EvEvent {
   public:
     EvEvent();
+    // The same with the two settings given as the variables would hold them (null: unset)
+    // instead of read from the environment, for a caller that copied them beforehand.
+    EvEvent(const char* logFile, const char* debugLevel);
     ~EvEvent();
     EvEvent(const EvEvent&) = delete;
     EvEvent& operator=(const EvEvent&) = delete;

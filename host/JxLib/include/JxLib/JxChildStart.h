@@ -54,7 +54,26 @@
 //   - end only with JxExecChild (or execve after restoring the mask), or with _exit.
 // The call does not return to the caller before the child has executed or ended, so a
 // body that blocks (on a pipe nobody writes, say) blocks the calling thread too.
+//
+// The caller's dumpable flag (prctl PR_GET_DUMPABLE): a body that changes credentials
+// makes the kernel reset the flag of the memory it runs in, the caller's, to the system's
+// suid_dumpable (normally 0), and the caller would leave no core file from then on. The
+// starts in flight are counted process-wide: the first notes the flag, and when the last
+// has returned (its child executed or ended) a flag that was 1 is set to 1 again. It is
+// never set back while any child of a start may still run before its exec, since a
+// dumpable child running as another user could be attached by that user's processes, and
+// its memory is the caller's. So a start whose child hangs before or in its exec (a program
+// on a hung mount) keeps the flag at 0 for as long as it hangs, and a flag that the caller
+// itself changes while starts are in flight may be set back to the one noted.
 JXLIB_API pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error);
+
+// Whether the calling code runs in a child that JxStartChildSharingMemory started and that
+// has not executed its program yet: code that must not allocate or take locks there (it
+// would do so in its parent's memory) can ask before it does. False in the parent and its
+// threads and in a child of fork. Under emulators that start such a child as a plain fork
+// it is true as well, the child not knowing the difference. Async-signal-safe: one read
+// of the calling thread's storage, no system call.
+JXLIB_API bool JxRunningInChildSharingMemory();
 
 // Size of the stack a child of JxStartChildSharingMemory runs on, guard page not included.
 // Enough for two 4096-byte paths, a 16 KiB user record, a 4 KiB log line with its escaped
