@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing IfxLib needs, asking apt only for what is missing.
-# With the argument ppc64 it also installs the cross build of the reference platform.
+# With the argument ppc64 it also installs the cross build of the reference platform; with
+# ppc64-system, that and what booting a ppc64 kernel to run the tests takes.
 set -euo pipefail
 preset="${1:-}"
 
@@ -12,6 +13,10 @@ packages+=(strace python3)
 # GoogleTest's source (built for the target) and glibc's locale sources (a locale compiled
 # for the target). No binfmt registration is installed: the emulator is always named.
 cross_packages=(g++-powerpc64-linux-gnu qemu-user googletest locales)
+# The tests on a booted ppc64 kernel (scripts/run-ppc64-system.sh): the full-system
+# emulator, Debian's kernel source and what building the kernel needs. The user-mode
+# emulator stays: CTest lists each test program's tests by running it.
+system_packages=(qemu-system-ppc linux-source-6.1 xz-utils flex bison bc libssl-dev libelf-dev)
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -36,6 +41,7 @@ install_missing() {
 }
 
 install_missing "" "${packages[@]}"
-if [ "$preset" = ppc64 ]; then
-    install_missing --no-install-recommends "${cross_packages[@]}"
-fi
+case "$preset" in
+ppc64) install_missing --no-install-recommends "${cross_packages[@]}" ;;
+ppc64-system) install_missing --no-install-recommends "${cross_packages[@]}" "${system_packages[@]}" ;;
+esac

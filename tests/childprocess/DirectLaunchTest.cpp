@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -386,15 +388,43 @@ TEST(ChildLaunch, SwitchesToTheUserWithExactlyItsGroups) {
 
 namespace {
 
-// As root without CAP_SETGID (under setpriv), setting the groups fails with EPERM: the
-// direct launch gives up (81), the service launch logs it, goes on, and runs the program
-// as root, whose group and user it may keep without the capability.
+// Runs ifxtest_launch_once as root without CAP_SETGID, as `setpriv --inh-caps=-setgid
+// --bounding-set=-setgid` would: a program root executes gets the capabilities of the
+// bounding and inheritable sets, so the capability goes from both. Returns the wait
+// status.
+int launchOnceWithoutSetgid(Launch how) {
+    std::string words[] = {ifxtest::LaunchOncePath(), ifxtest::LaunchName(how), "root",
+                           ifxtest::ChildHelperPath()};
+    char* argv[] = {words[0].data(), words[1].data(), words[2].data(), words[3].data(), nullptr};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::prctl(PR_CAPBSET_DROP, CAP_SETGID, 0, 0, 0) != 0) {
+            ::_exit(120);
+        }
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (::syscall(SYS_capget, &header, data) != 0) {
+            ::_exit(121);
+        }
+        data[CAP_TO_INDEX(CAP_SETGID)].inheritable &= ~CAP_TO_MASK(CAP_SETGID);
+        if (::syscall(SYS_capset, &header, data) != 0) {
+            ::_exit(122);
+        }
+        ::execv(argv[0], argv);
+        ::_exit(123);
+    }
+    int raw = -1;
+    while (pid > 0 && ::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return raw;
+}
+
+// As root without CAP_SETGID, setting the groups fails with EPERM: the direct launch
+// gives up (81), the service launch logs it, goes on, and runs the program as root, whose
+// group and user it may keep without the capability.
 TEST(ChildLaunch, InitgroupsFailingWithEpermAsRoot) {
     if (::getuid() != 0) {
         GTEST_SKIP() << "the case is root's";
-    }
-    if (::access("/usr/bin/setpriv", X_OK) != 0) {
-        GTEST_SKIP() << "setpriv is not installed";
     }
     struct Case {
         Launch how;
@@ -405,12 +435,8 @@ TEST(ChildLaunch, InitgroupsFailingWithEpermAsRoot) {
     for (const Case& c : cases) {
         SCOPED_TRACE(ifxtest::LaunchName(c.how));
         ifxtest::LogFile log;
-        const std::string command = "/usr/bin/setpriv --inh-caps=-setgid --bounding-set=-setgid " +
-                                    std::string(ifxtest::LaunchOncePath()) + " " +
-                                    ifxtest::LaunchName(c.how) + " root " +
-                                    ifxtest::ChildHelperPath();
-        const int raw = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(raw)) << command;
+        const int raw = launchOnceWithoutSetgid(c.how);
+        ASSERT_TRUE(WIFEXITED(raw)) << raw;
         EXPECT_EQ(WEXITSTATUS(raw), c.status) << log.text();
         EXPECT_TRUE(log.has(TagOf(c.how), "initgroups() failed, errno=1")) << log.text();
         EXPECT_EQ(log.has(TagOf(c.how), "ignoring EPERM error from initgroups"), c.ignored);

@@ -11,8 +11,23 @@
 //   sleep <ms>     pauses, then answers "slept"
 //   signal <n>     "default", "ignored" or "caught": what signal n does to the helper
 //   hold           answers "holding", then never reads its input again (until killed)
+//   raise <n>      sends itself signal n (whose default action may end it)
+//   close-input    closes its standard input, which then is at its end
 //
 // At the end of its input it exits with 0.
+//
+// Started with one of these options, it reads no input and does only that, so that it can
+// stand in for small system programs a test would otherwise need (a minimal system has
+// none):
+//
+//   --exit <code>             ends at once with that code (as true and false do)
+//   --status <name>...        prints the lines "<name>:..." of /proc/self/status, in the
+//                             file's order, and ends with 0
+//
+// and with this one it reads its input once the commands given have run, as a small shell
+// script would before it:
+//
+//   --commands <command>...   runs each argument as a command first
 
 #include <dirent.h>
 #include <grp.h>
@@ -23,6 +38,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -141,6 +157,10 @@ void run(const std::string& command) {
     } else if (verb == "hold") {
         writeAll(STDOUT_FILENO, "holding\n");
         holdForever();
+    } else if (verb == "raise") {
+        ::raise(std::atoi(rest.c_str()));
+    } else if (verb == "close-input") {
+        ::close(STDIN_FILENO);
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");
@@ -149,11 +169,46 @@ void run(const std::string& command) {
     }
 }
 
+// The lines of /proc/self/status named in names, in the file's order.
+std::string statusLines(const std::vector<std::string>& names) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    std::string picked;
+    while (std::getline(status, line)) {
+        const std::string name = line.substr(0, line.find(':'));
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            picked += line + "\n";
+        }
+    }
+    return picked;
+}
+
+// The options given; returns when the helper is to read its input.
+void runOption(int argc, char** argv) {
+    if (argc < 2) {
+        return;
+    }
+    const std::string option = argv[1];
+    if (option == "--exit" && argc == 3) {
+        std::_Exit(std::atoi(argv[2]));
+    }
+    if (option == "--status") {
+        writeAll(STDOUT_FILENO, statusLines(std::vector<std::string>(argv + 2, argv + argc)));
+        std::_Exit(0);
+    }
+    if (option == "--commands") {
+        for (int i = 2; i < argc; ++i) {
+            run(argv[i]);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     g_argc = argc;
     g_argv = argv;
+    runOption(argc, argv);
     std::string command;
     char buffer[4096];
     for (;;) {

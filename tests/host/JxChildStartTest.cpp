@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -28,12 +29,19 @@
 #include <IfxLib/platform/HostServices.h>
 #include <JxLib/JxChildStart.h>
 
+#include "support/TempDir.h"
+
 extern char** environ;
 
 namespace {
 
-const char kTrue[] = "/bin/true";
-const char kGrep[] = "/bin/grep";
+// The programs the children run: the tests' child helper, in its modes that stand in for
+// true, false and grep, so that these tests need no program of the system.
+const char kHelper[] = IFXTEST_CHILD_HELPER;
+char* const kTrueArgv[] = {const_cast<char*>(kHelper), const_cast<char*>("--exit"),
+                           const_cast<char*>("0"), nullptr};
+char* const kFalseArgv[] = {const_cast<char*>(kHelper), const_cast<char*>("--exit"),
+                            const_cast<char*>("1"), nullptr};
 const char kMissing[] = "/nonexistent/ifxtest-no-such-program";
 
 // The kernel's view of a signal mask on the 64-bit machines we test on: bit n - 1 for
@@ -275,6 +283,17 @@ TEST_F(JxChildStartTest, RawIdChangeInTheChildLeavesEveryThreadOfTheParentAsItWa
     const uid_t uid = nobody->pw_uid;
     const gid_t gid = nobody->pw_gid;
     const std::string own = statusLines("/proc/self/status", {"Uid", "Gid", "Groups"});
+    // nobody runs the helper: a copy in a directory anyone may enter, wherever the build
+    // tree is.
+    ifxtest::TempDir reachable;
+    const std::string helper = reachable.file("ifxtest_child_helper");
+    {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        fs::permissions(reachable.path(), fs::perms(0755), error);
+        ASSERT_FALSE(error) << error.message();
+        ASSERT_TRUE(fs::copy_file(kHelper, helper, error)) << error.message();
+    }
 
     // Threads that only exist while the children change user: theirs must not move.
     std::mutex mutex;
@@ -316,12 +335,14 @@ TEST_F(JxChildStartTest, RawIdChangeInTheChildLeavesEveryThreadOfTheParentAsItWa
     std::vector<std::thread> launchers;
     for (int t = 0; t < 3; ++t) {
         launchers.emplace_back([&] {
-            const char* argv[] = {kGrep, "-E", "^(Uid|Gid|Groups):", "/proc/self/status", nullptr};
+            const char* argv[] = {helper.c_str(), "--status", "Uid", "Gid", "Groups", nullptr};
             for (int i = 0; i < 10; ++i) {
                 Pipe output;
                 ASSERT_TRUE(output.ok());
                 SwitchRequest request{
-                    gid, uid, {kGrep, const_cast<char* const*>(argv), environ, output.write()}};
+                    gid,
+                    uid,
+                    {helper.c_str(), const_cast<char* const*>(argv), environ, output.write()}};
                 JxProcess process;
                 std::string error;
                 ASSERT_TRUE(process.Spawn(switchAndRun, &request, &error)) << error;
@@ -419,7 +440,7 @@ TEST_F(JxChildStartTest, ProgramStartsWithTheSignalMaskOfTheCallingThread) {
         {"one signal", {SIGUSR2}},
         {"several, one of them real-time", {SIGINT, SIGTERM, SIGCHLD, SIGRTMIN + 3}},
     };
-    const char* argv[] = {kGrep, "^SigBlk:", "/proc/self/status", nullptr};
+    const char* argv[] = {kHelper, "--status", "SigBlk", nullptr};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScopedThreadMask callerMask(c.blocked);
@@ -429,7 +450,7 @@ TEST_F(JxChildStartTest, ProgramStartsWithTheSignalMaskOfTheCallingThread) {
         }
         Pipe output;
         ASSERT_TRUE(output.ok());
-        ExecRequest request{kGrep, const_cast<char* const*>(argv), environ, output.write()};
+        ExecRequest request{kHelper, const_cast<char* const*>(argv), environ, output.write()};
         int error = 0;
         const pid_t pid = JxStartChildSharingMemory(runProgram, &request, &error);
         ASSERT_GT(pid, 0) << std::strerror(error);
@@ -490,7 +511,6 @@ TEST_F(JxChildStartTest, SignalArrivingWhileTheBodyRunsNeverRunsAParentHandlerIn
         // Still blocked in the program, as the caller had it; the program runs.
         {"signal the caller blocks", SIGUSR1, true, 0},
     };
-    char* const argv[] = {const_cast<char*>(kTrue), nullptr};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScopedDisposition handler(c.signal, notePid);
@@ -519,7 +539,8 @@ TEST_F(JxChildStartTest, SignalArrivingWhileTheBodyRunsNeverRunsAParentHandlerIn
             const char go = 1;
             (void)!::write(proceed.write(), &go, 1);
         });
-        HandshakeRequest request{announce.write(), proceed.read(), {kTrue, argv, environ, -1}};
+        HandshakeRequest request{
+            announce.write(), proceed.read(), {kHelper, kTrueArgv, environ, -1}};
         int error = 0;
         const pid_t pid = JxStartChildSharingMemory(announceWaitAndRun, &request, &error);
         signaller.join();
@@ -545,18 +566,15 @@ void execMissingProgram(void*) {
     ::_exit(errno == ENOENT ? 79 : 1);
 }
 void execWithoutEnvironment(void*) {
-    char* const argv[] = {const_cast<char*>(kTrue), nullptr};
-    JxExecChild(kTrue, argv, nullptr);
+    JxExecChild(kHelper, kTrueArgv, nullptr);
     ::_exit(errno == EINVAL ? 78 : 1);
 }
 
 // The same table through both ways of starting a child: a body that keeps the rules of
 // Spawn works under Fork too.
 TEST_F(JxChildStartTest, StatusesThroughTheProcessServiceForSpawnAndFork) {
-    char* const trueArgv[] = {const_cast<char*>(kTrue), nullptr};
-    const char* falseArgv[] = {"/bin/false", nullptr};
-    ExecRequest runTrue{kTrue, trueArgv, environ, -1};
-    ExecRequest runFalse{"/bin/false", const_cast<char* const*>(falseArgv), environ, -1};
+    ExecRequest runTrue{kHelper, kTrueArgv, environ, -1};
+    ExecRequest runFalse{kHelper, kFalseArgv, environ, -1};
     int code81 = 81;
     struct Case {
         const char* name;
@@ -643,8 +661,7 @@ TEST_F(JxChildStartTest, SpawnRefusesLikeFork) {
 }
 
 TEST_F(JxChildStartTest, ManyStartsLeaveNoDescriptorMappingOrChildBehind) {
-    char* const argv[] = {const_cast<char*>(kTrue), nullptr};
-    ExecRequest runTrue{kTrue, argv, environ, -1};
+    ExecRequest runTrue{kHelper, kTrueArgv, environ, -1};
     int code = 0;
     auto startAndWait = [&](void (*body)(void*), void* argument) {
         int error = 0;

@@ -6,6 +6,8 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "support/SystemPrograms.h"
+
 namespace {
 
 void exitWithCode(void* code) {
@@ -79,6 +81,7 @@ TEST(JxProcessTest, WaitWithoutChildFails) {
 }
 
 TEST(JxProcessTest, SystemCapturesStandardOutputAndReportsTheExitStatus) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/sh");
     std::string output;
     std::string error;
     EXPECT_EQ(JxProcess::system("printf 'a b\\n'; echo err >&2", &output, &error, 0, false), 0);

@@ -8,6 +8,8 @@
 
 #include <IfxLib/IfxLib.h>
 
+#include "support/SystemPrograms.h"
+
 namespace {
 
 TEST(ProcessShimsTest, IdsAreParentAndProcessOnEveryThread) {
@@ -25,7 +27,10 @@ TEST(ProcessShimsTest, LastErrorIsErrno) {
     EXPECT_EQ(GETLASTERROR(), EACCES);
 }
 
+// GET_PARENTPID asks /bin/ps through /bin/sh.
 TEST(GetParentPidTest, ReportsTheParentOfARealChild) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/sh");
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/ps");
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     pid_t child = ::fork();
@@ -46,6 +51,8 @@ TEST(GetParentPidTest, ReportsTheParentOfARealChild) {
 }
 
 TEST(GetParentPidTest, ProcessOneHasParentZeroAndAMissingProcessFails) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/sh");
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/ps");
     EXPECT_EQ(GET_PARENTPID(1), 0);
     EXPECT_EQ(GET_PARENTPID(-1), -1);
 

@@ -131,7 +131,7 @@ TEST_P(IfxctlRunTest, ExplainsTheLaunchsOwnExitCodes) {
 
 TEST_P(IfxctlRunTest, ReportsAUtilityEndedByASignal) {
     const IfxctlResult result =
-        run({}, "", {ifxtest::ShellPath(), "-c", "echo going; kill -TERM $$"});
+        run({}, "", {ifxtest::ChildHelperPath(), "--commands", "echo going", "raise 15"});
     EXPECT_EQ(result.out, "going\n");
     EXPECT_EQ(result.status, 128 + SIGTERM);
     // Only the direct launch's own waitpid can tell a signal from an exit code of 143.
@@ -169,8 +169,9 @@ TEST_P(IfxctlRunTest, RunsAsTheNamedUser) {
 TEST_P(IfxctlRunTest, ShowsWhatTheUtilityWroteBeforeItStoppedReading) {
     // The utility closes its input at once, so the commands cannot go; its answer and its
     // status still reach the operator whichever comes first.
-    const IfxctlResult result = run({"--send", "first", "--send", "second"}, "third\n",
-                                    {ifxtest::ShellPath(), "-c", "exec 0<&-; echo bye; exit 3"});
+    const IfxctlResult result =
+        run({"--send", "first", "--send", "second"}, "third\n",
+            {ifxtest::ChildHelperPath(), "--commands", "close-input", "echo bye", "exit 3"});
     EXPECT_EQ(result.out, "bye\n");
     EXPECT_EQ(result.status, 3);
     EXPECT_NE(result.err.find(statusLine(3)), std::string::npos) << result.err;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/SystemPrograms.h"
 #include "support/TempDir.h"
 #include "tools/IfxctlRunner.h"
 
@@ -289,6 +290,8 @@ TEST_F(IfxctlTest, SplitPrintsOneTokenALine) {
 }
 
 TEST_F(IfxctlTest, PpidPrintsTheParentOfAProcess) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/sh");
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/ps");
     // This test's own parent is whoever started it: ctest, a shell.
     const IfxctlResult result = ifxctl.Run({"ppid", std::to_string(::getpid())});
     EXPECT_EQ(result.status, 0) << result.err;
