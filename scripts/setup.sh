@@ -4,7 +4,8 @@
 set -euo pipefail
 preset="${1:-}"
 
-packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkgconf procps clang libclang-rt-14-dev)
+# man-db and groff-base render ifxctl's manual page in the tests and the install check.
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkgconf procps clang libclang-rt-14-dev man-db groff-base)
 # The big-endian PowerPC build: its compiler, the user-mode emulator its tests run under,
 # GoogleTest's source (built for the target) and glibc's locale sources (a locale compiled
 # for the target). No binfmt registration is installed: the emulator is always named.

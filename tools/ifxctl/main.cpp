@@ -129,7 +129,7 @@ int dispatch(int argc, char** argv) {
 
     ifxctl::RunOptions run;
     CLI::App* runCommand = app.add_subcommand(
-        "run", "Launch a utility as the agent does, send it commands, stream its output");
+        "run", "Launch a utility as the agent does, pass it standard input, stream its output");
     runCommand->footer(kRunFooter);
     runCommand
         ->add_option("--user", run.user,
@@ -142,7 +142,8 @@ int dispatch(int argc, char** argv) {
         ->allow_extra_args(false);
     runCommand
         ->add_option("--send", run.sends,
-                     "Send this command before the lines of standard input (repeatable)")
+                     "Send this text and a newline (with --commands: this command) before standard "
+                     "input (repeatable)")
         ->type_name("TEXT")
         ->allow_extra_args(false);
     runCommand->add_flag("--direct", run.direct,
