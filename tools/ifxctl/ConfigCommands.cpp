@@ -54,6 +54,21 @@ off_t onconfigSize(const std::string& file) {
     return status.st_size;
 }
 
+// Says why ReadFromOnconfig found no value for name; returns the exit status for it.
+int explainMissingValue(const std::string& name, const std::string& file, int error) {
+    if (error == ENOENT) {
+        Complain(name + " is not set in " + file);
+        return kExitFailure;
+    }
+    if (error == ENODATA) {
+        Complain(name + " has no value in " + file);
+        return kExitFailure;
+    }
+    // The file changed under us, or went away.
+    Complain("cannot read " + name + " from " + file + ": " + ErrorText(error));
+    return kExitTrouble;
+}
+
 std::string registryRoot() {
     const char* root = std::getenv("JX_REGISTRY_DIR");
     return root != nullptr && *root != '\0' ? root : "/etc/jxregistry";
@@ -80,18 +95,7 @@ int Onconfig(const std::string& file, const std::vector<std::string>& names) {
     std::vector<char> value(static_cast<size_t>(size) + 1);
     for (const std::string& name : names) {
         if (ReadFromOnconfig(file.c_str(), name.c_str(), value.data(), value.size()) != 0) {
-            const int error = errno;
-            if (error == ENOENT) {
-                Complain(name + " is not set in " + file);
-            } else if (error == ENODATA) {
-                Complain(name + " has no value in " + file);
-            } else {
-                // The file changed under us, or went away.
-                Complain("cannot read " + name + " from " + file + ": " + ErrorText(error));
-                status = kExitTrouble;
-                continue;
-            }
-            status = std::max(status, kExitFailure);
+            status = std::max(status, explainMissingValue(name, file, errno));
             continue;
         }
         const std::string line = names.size() == 1 ? value.data() : name + " " + value.data();

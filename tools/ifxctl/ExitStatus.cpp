@@ -30,6 +30,10 @@ const char* launchStep(int status) {
 
 }  // namespace
 
+bool IsLaunchCode(int status) {
+    return launchStep(status) != nullptr;
+}
+
 Outcome ReapDirectChild(pid_t pid, SignalForwarder& forwarder) {
     siginfo_t ended{};
     int waited;

@@ -25,6 +25,10 @@ Outcome JoinWaitThread(IfxChildProcess& child);
 // Wait in this thread, for when the wait thread could not start.
 Outcome WaitHere(IfxChildProcess& child);
 
+// True for the exit codes with which the launch's child ends when a step before the
+// program failed; the utility may end with them too.
+bool IsLaunchCode(int status);
+
 // The one line that ifxctl says about a status other than 0, or "" for 0. The launch's
 // own codes 77, 79 and 81 are named as such only when the launch's child logged a
 // failure (failure, from LoggedLaunchFailure); logAvailable says whether we could look.

@@ -131,8 +131,10 @@ int Run(const RunOptions& options) {
         return kExitRunFailed;
     }
     const std::string log = logFile();
-    const std::string words = DescribeStatus(
-        outcome, log.empty() ? "" : LoggedLaunchFailure(log, child.m_childpid), !log.empty());
+    const std::string failure = !log.empty() && IsLaunchCode(outcome.status)
+                                    ? LoggedLaunchFailure(log, child.m_childpid)
+                                    : "";
+    const std::string words = DescribeStatus(outcome, failure, !log.empty());
     if (!words.empty()) {
         Complain(words);
     }
