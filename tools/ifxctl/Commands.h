@@ -27,7 +27,6 @@ struct RunOptions {
     bool direct = false;
     bool nonBlocking = false;
     bool commands = false;             // each line one NUL-terminated command, as WriteBuf sends it
-    std::string privateLog;            // ifxctl's own log file, when the log goes to one
     std::vector<std::string> command;  // PROGRAM [ARG...]
 };
 

@@ -88,12 +88,6 @@ int Run(const RunOptions& options) {
     if (const std::optional<int> failed = CheckBeforeLaunch(options, runAs)) {
         return *failed;
     }
-    // The user the utility becomes logs its own failure after the switch; our private
-    // log must take its lines.
-    if (!options.privateLog.empty() && ::geteuid() == 0 && !runAs.name.empty() &&
-        ::chown(options.privateLog.c_str(), runAs.uid, static_cast<gid_t>(-1)) != 0) {
-        Complain("cannot hand the log over to " + runAs.name + ": " + ErrorText(errno));
-    }
     // Caught before the launch: a stop request that comes while the utility starts waits
     // for it instead of ending us and leaving it behind.
     SignalForwarder forwarder;

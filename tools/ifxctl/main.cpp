@@ -226,7 +226,6 @@ int dispatch(int argc, char** argv) {
     }
 
     if (runCommand->parsed()) {
-        run.privateLog = privateLog.path();
         return ifxctl::Run(run);
     }
     if (listCommand->parsed()) {
