@@ -47,7 +47,6 @@ TEST_F(IfxctlTest, UsageErrorsAreOneLineOnStandardErrorWithStatusTwo) {
         {"--no-such-option", "date"},
         {"--log-level", "-1", "date"},
         {"--log-level", "high", "date"},
-        {"-v", "--log-file", "/tmp/x.log", "date"},
         {"run"},
         {"run", "--env", "NOEQUALS", "--", "/bin/true"},
         {"run", "--env", "=value", "--", "/bin/true"},

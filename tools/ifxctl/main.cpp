@@ -120,12 +120,11 @@ int dispatch(int argc, char** argv) {
                    "and pipe traffic, 3 also the ONCONFIG line found")
         ->type_name("N")
         ->check(kNonNegative);
-    CLI::Option* logFile =
-        app.add_option("--log-file", log.file,
-                       "File the library's log lines are appended to (sets JX_LOG_FILE)")
-            ->type_name("PATH");
-    app.add_flag("-v,--verbose", log.verbose, "The library's log on standard error")
-        ->excludes(logFile);
+    app.add_option("--log-file", log.file,
+                   "File the library's log lines are appended to (sets JX_LOG_FILE)")
+        ->type_name("PATH");
+    app.add_flag("-v,--verbose", log.verbose,
+                 "The library's log on standard error (unless --log-file names a file)");
 
     ifxctl::RunOptions run;
     CLI::App* runCommand = app.add_subcommand(
