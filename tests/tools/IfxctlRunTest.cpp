@@ -401,6 +401,35 @@ TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
     }
 }
 
+// An ifxctl that is not root cannot switch to another user: the user exists, so only the
+// launch's child finds out, and its logged reason is quoted.
+TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
+    const char* setpriv = "/usr/bin/setpriv";
+    if (::geteuid() != 0 || ::access(setpriv, X_OK) != 0) {
+        GTEST_SKIP() << "needs root and setpriv to run ifxctl as nobody";
+    }
+    IfxctlRunner ifxctl;
+    ifxctl.WrapWith({setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+    // nobody's private log goes where nobody can write.
+    const ifxtest::EnvChanges env{{"JX_LOG_FILE", std::nullopt}, {"TMPDIR", "/tmp"}};
+    const std::string prefix =
+        "ifxctl: exit status 81: the launch could not look up or switch to the user: ";
+    const std::string suffix = " (Operation not permitted)\n";
+    for (const bool direct : {false, true}) {
+        SCOPED_TRACE(direct ? "direct" : "process service");
+        std::vector<std::string> args{"run", "--user", "root", "--", ifxtest::ShellPath(),
+                                      "-c",  "exit 0"};
+        if (direct) {
+            args.insert(args.begin() + 1, "--direct");
+        }
+        const IfxctlResult result = ifxctl.Run(args, "", env);
+        EXPECT_EQ(result.status, 81) << result.err;
+        EXPECT_EQ(result.err.rfind(prefix, 0), 0u) << result.err;
+        ASSERT_GE(result.err.size(), suffix.size()) << result.err;
+        EXPECT_EQ(result.err.substr(result.err.size() - suffix.size()), suffix) << result.err;
+    }
+}
+
 TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
     IfxctlRunner ifxctl;
     const IfxctlResult result =
