@@ -5,6 +5,7 @@
 // splitting and line helpers, and Windows-style operating-system shims.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -215,8 +216,19 @@ class IFXLIB_API IfxChildProcess {
 // value, and as the first match it still ends the search. 0 when value is non-empty
 // afterwards; -1 when the file cannot be read or is empty (value untouched), when nothing
 // was found into an empty value, or for a null argument. value must be large enough for
-// any value of the file.
+// any value of the file, which the file decides: prefer the form with a capacity below.
 IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value);
+
+// The same search and log lines, bounded: never writes more than capacity bytes into value
+// and never reads what value held before. 0 with the value and its NUL when the first
+// matching line has a value that fits; otherwise -1, value untouched, and errno says why:
+// the read's error when the file cannot be read, ENODATA for an empty file or when the
+// matching line has no value, ENOENT when no line names the parameter, ERANGE when the
+// value and its NUL need more than capacity bytes (logged with both sizes), EINVAL for a
+// null argument or a capacity of 0. A missing file and a missing parameter both give
+// ENOENT: a caller that must tell them apart looks at the file itself.
+IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value,
+                                size_t capacity);
 
 // ---------------------------------------------------------------------------------------
 // Agent settings and identity

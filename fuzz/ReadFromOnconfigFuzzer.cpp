@@ -1,12 +1,15 @@
-// ReadFromOnconfig against a literal reading of the line rules: split at line feeds,
-// trim blanks, tabs and carriage returns, skip empty and "#" lines, the first line whose
-// first blank-separated field is the name decides, and its second field is the value
-// unless it begins with "#".
+// Both forms of ReadFromOnconfig against a literal reading of the line rules: split at
+// line feeds, trim blanks, tabs and carriage returns, skip empty and "#" lines, the first
+// line whose first blank-separated field is the name decides, and its second field is the
+// value unless it begins with "#". The bounded form gets a capacity from the input and
+// guard bytes around its buffer, which it must never touch.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,8 +53,13 @@ std::string trimmed(const std::string& line) {
     return line.substr(first, line.find_last_not_of(blanks) - first + 1);
 }
 
-// The value the reader must deliver into an empty buffer ("" for none).
-std::string expectedValue(const std::string& content, const std::string& name) {
+struct Expected {
+    bool named = false;  // some line names the parameter
+    std::string value;   // "" for none
+};
+
+// What the reader must find for name in content.
+Expected expectedFor(const std::string& content, const std::string& name) {
     for (const std::string& raw : piecesOf(content, '\n')) {
         std::string line = trimmed(raw);
         if (line.empty() || line[0] == '#') {
@@ -66,11 +74,62 @@ std::string expectedValue(const std::string& content, const std::string& name) {
             continue;
         }
         if (fields.size() < 2 || fields[1][0] == '#') {
-            return "";
+            return {true, ""};
         }
-        return asCString(fields[1]);
+        return {true, asCString(fields[1])};
     }
-    return "";
+    return {};
+}
+
+[[noreturn]] void fail(const std::string& name, const char* form, int result, int error,
+                       const std::string& got, const std::string& expected) {
+    std::fprintf(stderr, "%s, name '%s': got %d (errno %d) '%s', expected '%s'\n", form,
+                 name.c_str(), result, error, got.c_str(), expected.c_str());
+    std::abort();
+}
+
+void checkUnbounded(const std::string& content, const std::string& name, const Expected& expected) {
+    std::vector<char> value(content.size() + 2, '\0');
+    const int result = ReadFromOnconfig(g_path.c_str(), name.c_str(), value.data());
+    if (std::string(value.data()) != expected.value ||
+        result != (expected.value.empty() ? -1 : 0)) {
+        fail(name, "three arguments", result, 0, value.data(), expected.value);
+    }
+}
+
+void checkBounded(const std::string& content, const std::string& name, const Expected& expected,
+                  size_t capacity) {
+    constexpr size_t kGuard = 8;
+    constexpr char kFill = '\x5a';
+    std::vector<char> buffer(kGuard + capacity + kGuard, kFill);
+    char* value = buffer.data() + kGuard;
+    errno = 0;
+    const int result = ReadFromOnconfig(g_path.c_str(), name.c_str(), value, capacity);
+    const int error = errno;
+    const bool fits = !expected.value.empty() && expected.value.size() < capacity;
+    int expectedError = 0;
+    if (capacity == 0) {
+        expectedError = EINVAL;
+    } else if (content.empty()) {
+        expectedError = ENODATA;
+    } else if (!expected.named) {
+        expectedError = ENOENT;
+    } else if (expected.value.empty()) {
+        expectedError = ENODATA;
+    } else if (!fits) {
+        expectedError = ERANGE;
+    }
+    const size_t written = expectedError == 0 ? expected.value.size() + 1 : 0;
+    // Nothing past the value and its NUL changes, nor the guard before the buffer.
+    const bool guarded =
+        std::count(buffer.begin() + static_cast<long>(kGuard + written), buffer.end(), kFill) ==
+            static_cast<long>(buffer.size() - kGuard - written) &&
+        std::count(buffer.begin(), buffer.begin() + kGuard, kFill) == static_cast<long>(kGuard);
+    const std::string got = expectedError == 0 && result == 0 ? std::string(value) : "";
+    if (result != (expectedError == 0 ? 0 : -1) || (result != 0 && error != expectedError) ||
+        got != (expectedError == 0 ? expected.value : "") || !guarded) {
+        fail(name, "bounded", result, error, got, expected.value);
+    }
 }
 
 }  // namespace
@@ -88,18 +147,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider provider(data, size);
     const std::string name = provider.ConsumeRandomLengthString(16);
+    // Mostly around the length of a value, now and then far off.
+    const size_t capacity = provider.ConsumeIntegralInRange<size_t>(0, 40);
     const std::string content = provider.ConsumeRemainingBytesAsString();
     if (::ftruncate(g_file, 0) != 0 || ::pwrite(g_file, content.data(), content.size(), 0) !=
                                            static_cast<ssize_t>(content.size())) {
         std::abort();
     }
-    std::vector<char> value(content.size() + 2, '\0');
-    const int result = ReadFromOnconfig(g_path.c_str(), name.c_str(), value.data());
-    const std::string expected = content.empty() ? "" : expectedValue(content, asCString(name));
-    if (std::string(value.data()) != expected || result != (expected.empty() ? -1 : 0)) {
-        std::fprintf(stderr, "name '%s': got %d '%s', expected '%s'\n", name.c_str(), result,
-                     value.data(), expected.c_str());
-        std::abort();
-    }
+    const Expected expected = content.empty() ? Expected{} : expectedFor(content, asCString(name));
+    checkUnbounded(content, name, expected);
+    checkBounded(content, name, expected, capacity);
     return 0;
 }

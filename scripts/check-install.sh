@@ -2,7 +2,8 @@
 # Installs the default build into a temporary prefix and checks that IfxLib is consumed
 # like a C++ library should be, from outside the source tree: the installed files, the
 # usage guide's examples built and run through the CMake package and through pkg-config,
-# the installed ifxctl, and the same examples built with add_subdirectory() of the tree.
+# the installed ifxctl with its manual page and bash completion, and the same examples
+# built with add_subdirectory() of the tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir="$PWD"
@@ -92,6 +93,16 @@ done
 echo "== the installed ifxctl"
 "$prefix/bin/ifxctl" --version
 [ "$("$prefix/bin/ifxctl" split , a,b)" = "$(printf 'a\nb')" ] || fail "the installed ifxctl"
+page="$prefix/share/man/man1/ifxctl.1"
+[ -f "$page" ] || fail "the manual page was not installed"
+MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q '^NAME' || fail "man -l does not render $page"
+completion="$prefix/share/bash-completion/completions/ifxctl"
+[ -f "$completion" ] || fail "the bash completion was not installed"
+offered="$(bash -c 'source "$1"; COMP_WORDS=(ifxctl ""); COMP_CWORD=1; _ifxctl
+    printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" | grep -v '^-' | sort | tr '\n' ' ')"
+[ "$offered" = "date onconfig ppid run settings split " ] ||
+    fail "the installed completion offers '$offered'"
+echo "manual page and bash completion installed"
 
 echo "== consumer with add_subdirectory() of the source tree"
 subproject="$work/subproject"

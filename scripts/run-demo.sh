@@ -2,14 +2,39 @@
 # The library's main job on the bundled defaults, step by step with ifxctl: the agent's
 # settings and identity from the bundled registry, values from the bundled ONCONFIG
 # file, then the bundled stand-in utility launched the way the agent launches an Informix
-# utility (as nobody when run as root), a command sent, its answers streamed as they come
-# and its exit status reported. Exits with the utility's status.
+# utility (as nobody when run as root), commands sent (NUL-terminated, as the agent sends
+# them), its answers streamed as they come and its exit status reported. Exits with the
+# utility's status.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The build takes about a minute the first time: each step says so, and the build shows
+# how far it has come on one line; its full output goes to a file, shown on failure.
+echo "Checking the packages the build needs (installs what is missing)..."
 bash scripts/setup.sh
-cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)" --target ifxctl >/dev/null
+echo "Configuring the build (CMake preset default)..."
+mkdir -p build
+cmake --preset default >build/demo-configure.log 2>&1 || {
+    cat build/demo-configure.log
+    exit 1
+}
+echo "Building the library and ifxctl (about a minute the first time)..."
+build_log=build/demo-build.log
+progress() {
+    local line
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >>"$build_log"
+        case "$line" in
+            "["*"%]"*) printf '\r    %s' "${line%%]*}]" ;;
+        esac
+    done
+    printf '\r    done.  \n'
+}
+: >"$build_log"
+if ! cmake --build --preset default -j "$(nproc)" --target ifxctl 2>&1 | progress; then
+    tail -n 30 "$build_log"
+    exit 1
+fi
 
 ifxctl="$PWD/build/default/tools/ifxctl"
 onconfig="$PWD/examples/onconfig.demo"
@@ -57,7 +82,7 @@ say "4. The stand-in utility launched as $who," \
     "   with INFORMIXSERVER=$server; two commands sent over its input pipe, its answers" \
     "   shown as they arrive, then 'exit 0' ends it and its exit status is reported:"
 set +e
-"$ifxctl" run "${user[@]}" --env "INFORMIXSERVER=$server" \
+"$ifxctl" run "${user[@]}" --env "INFORMIXSERVER=$server" --commands \
     --send "onstat -" --send "archive level 0" --send "exit 0" \
     -- "$utility" -level 0 </dev/null 2>&1 | indent
 status="${PIPESTATUS[0]}"

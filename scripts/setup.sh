@@ -5,7 +5,8 @@
 set -euo pipefail
 preset="${1:-}"
 
-packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkgconf procps clang libclang-rt-14-dev)
+# man-db and groff-base render ifxctl's manual page in the tests and the install check.
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev pkgconf procps clang libclang-rt-14-dev man-db groff-base)
 # The fault-injection table (scripts/run-faultinject.sh) runs the driver under strace and is
 # generated and checked by a Python script.
 packages+=(strace python3)

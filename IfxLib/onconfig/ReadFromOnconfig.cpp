@@ -27,21 +27,6 @@ std::vector<std::string> fieldsOf(std::string line) {
     return fields;
 }
 
-// Copies field 2 of the matched line, when it has one, into value and logs the outcome. A
-// second field that begins with "#" opens the line's comment: the parameter is set to
-// nothing, and a word of the comment must not be taken for its value.
-void takeValue(const EvEvent& event, const std::vector<std::string>& fields, const char* paramName,
-               char* value) {
-    if (fields.size() > 1) {
-        EvDebug::Debug(&event, kTag, " nitems : %d ", static_cast<int>(fields.size()));
-        const std::string& found = fields[1];
-        if (FXString::CompareLeft(found, "#") != 0) {
-            std::strncpy(value, found.c_str(), found.size() + 1);
-        }
-    }
-    EvDebug::Debug(&event, kTag, " Parameter %s= %s ", paramName, value);
-}
-
 std::string::size_type lineStart(const std::string& content, std::string::size_type at) {
     const std::string::size_type newline =
         at == 0 ? std::string::npos : content.rfind('\n', at - 1);
@@ -105,6 +90,84 @@ bool findFirstMatchingLine(const std::string& content, const char* paramName, st
     }
 }
 
+// What the file says about one parameter.
+enum class Finding { Unreadable, Absent, NoValue, Found };
+
+struct Lookup {
+    Finding finding = Finding::Absent;
+    int fileError = 0;  // errno of the failed read, or ENODATA for an empty file
+    std::string value;  // Found only
+};
+
+int errnoOf(const CZuError& error) {
+    const int32_t code = error.Code();
+    return code < 0 ? -code : EIO;
+}
+
+// Reads the file and finds the parameter's value, with the log lines every form writes
+// up to the match. A second field that begins with "#" opens the line's comment: the
+// parameter is set to nothing, and a word of the comment must not be taken for its value.
+Lookup lookUp(const EvEvent& event, const char* onconfigPath, const char* paramName) {
+    Lookup lookup;
+    std::string content;
+    const CZuError error = CZuFile::ReadWholeFile(onconfigPath, content);
+    if (error.IsError() || content.empty()) {
+        EvDebug::Debug(&event, kTag, "Could not open the file %s errno = %s ", onconfigPath,
+                       error.AsString());
+        lookup.finding = Finding::Unreadable;
+        lookup.fileError = error.IsError() ? errnoOf(error) : ENODATA;
+        return lookup;
+    }
+    std::string line;
+    std::vector<std::string> fields;
+    if (!findFirstMatchingLine(content, paramName, line, fields)) {
+        return lookup;
+    }
+    EvDebug::DebugLvl(&event, kTag, 3, "Config file line: %s", line.c_str());
+    lookup.finding = Finding::NoValue;
+    if (fields.size() > 1) {
+        EvDebug::Debug(&event, kTag, " nitems : %d ", static_cast<int>(fields.size()));
+        if (FXString::CompareLeft(fields[1], "#") != 0) {
+            lookup.finding = Finding::Found;
+            lookup.value = std::move(fields[1]);
+        }
+    }
+    return lookup;
+}
+
+// The bounded form's work; the error number for errno, or 0 on success. errno itself is
+// set by the caller once every object here is gone, so that no destructor can change it.
+int readBounded(const char* onconfigPath, const char* paramName, char* value, size_t capacity) {
+    EvEvent event;
+    const Lookup lookup = lookUp(event, onconfigPath, paramName);
+    if (lookup.finding == Finding::Unreadable) {
+        return lookup.fileError;
+    }
+    // A C caller sees a value up to its first NUL byte, so that is all that is copied.
+    const size_t length = std::strlen(lookup.value.c_str());
+    const Finding finding =
+        lookup.finding == Finding::Found && length == 0 ? Finding::NoValue : lookup.finding;
+    const size_t needed = length + 1;
+    const bool fits = finding == Finding::Found && needed <= capacity;
+    if (finding != Finding::Absent) {
+        // The caller's buffer may hold anything, unterminated too: only a value written
+        // here is shown.
+        EvDebug::Debug(&event, kTag, " Parameter %s= %s ", paramName,
+                       fits ? lookup.value.c_str() : "");
+    }
+    if (finding == Finding::Found && !fits) {
+        EvDebug::Debug(&event, kTag, "Value of %s in %s does not fit: %zu bytes, capacity %zu ",
+                       paramName, onconfigPath, needed, capacity);
+        return ERANGE;
+    }
+    if (!fits) {
+        EvDebug::Debug(&event, kTag, "Could not find %s in %s ", paramName, onconfigPath);
+        return finding == Finding::Absent ? ENOENT : ENODATA;
+    }
+    std::memcpy(value, lookup.value.c_str(), needed);
+    return 0;
+}
+
 }  // namespace
 
 int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value) {
@@ -113,23 +176,32 @@ int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* valu
         return -1;
     }
     EvEvent event;
-    std::string content;
-    const CZuError error = CZuFile::ReadWholeFile(onconfigPath, content);
-    if (error.IsError() || content.empty()) {
-        EvDebug::Debug(&event, kTag, "Could not open the file %s errno = %s ", onconfigPath,
-                       error.AsString());
+    const Lookup lookup = lookUp(event, onconfigPath, paramName);
+    if (lookup.finding == Finding::Unreadable) {
         return -1;
     }
-
-    std::string line;
-    std::vector<std::string> fields;
-    if (findFirstMatchingLine(content, paramName, line, fields)) {
-        EvDebug::DebugLvl(&event, kTag, 3, "Config file line: %s", line.c_str());
-        takeValue(event, fields, paramName, value);
+    if (lookup.finding != Finding::Absent) {
+        if (lookup.finding == Finding::Found) {
+            std::strncpy(value, lookup.value.c_str(), lookup.value.size() + 1);
+        }
+        EvDebug::Debug(&event, kTag, " Parameter %s= %s ", paramName, value);
     }
-
     if (value[0] == '\0') {
         EvDebug::Debug(&event, kTag, "Could not find %s in %s ", paramName, onconfigPath);
+        return -1;
+    }
+    return 0;
+}
+
+int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value,
+                     size_t capacity) {
+    if (onconfigPath == nullptr || paramName == nullptr || value == nullptr || capacity == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int error = readBounded(onconfigPath, paramName, value, capacity);
+    if (error != 0) {
+        errno = error;
         return -1;
     }
     return 0;

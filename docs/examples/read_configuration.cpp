@@ -6,23 +6,24 @@
 
 #include <IfxLib/IfxLib.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
-// ReadFromOnconfig takes no capacity: a value is one field of one line, so the file's
-// size plus its NUL always holds it.
+// The bounded ReadFromOnconfig never writes past the buffer: a value that does not fit
+// fails with ERANGE instead. errno also tells a parameter without a value (ENODATA) from
+// one that no line names (ENOENT, which a missing file gives too).
 std::string onconfigValue(const char* file, const char* name) {
-    struct stat status {};
-    if (::stat(file, &status) != 0) {
+    char value[1024];
+    if (ReadFromOnconfig(file, name, value, sizeof value) != 0) {
+        std::fprintf(stderr, "%s: %s\n", name, std::strerror(errno));
         return "";
     }
-    std::vector<char> value(static_cast<size_t>(status.st_size) + 1, '\0');
-    return ReadFromOnconfig(file, name, value.data()) == 0 ? value.data() : "";
+    return value;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <IfxLib/IfxLib.h>
@@ -179,6 +181,96 @@ TEST_F(ReadFromOnconfigTest, NullArgumentsFail) {
     EXPECT_EQ(ReadFromOnconfig(path.c_str(), nullptr, value), -1);
     EXPECT_EQ(ReadFromOnconfig(path.c_str(), "NAME", nullptr), -1);
     EXPECT_STREQ(value, "");
+}
+
+// The bounded form: a value is written only when it fits, and the buffer around it is never
+// touched, whatever the file holds.
+struct BoundedCase {
+    const char* name;
+    std::string content;
+    size_t capacity;
+    int result;
+    int error;  // errno after a failure
+    std::string value;
+};
+
+TEST_F(ReadFromOnconfigTest, BoundedFormWritesOnlyWhatFits) {
+    const std::string huge(100000, 'v');
+    const std::vector<BoundedCase> cases = {
+        {"fits exactly", "NAME 12345\n", 6, 0, 0, "12345"},
+        {"one byte short", "NAME 123456\n", 6, -1, ERANGE, ""},
+        {"capacity 0", "NAME 1\n", 0, -1, EINVAL, ""},
+        {"100000 bytes into 16", "NAME " + huge + "\n", 16, -1, ERANGE, ""},
+        {"absent", "OTHER 1\n", 16, -1, ENOENT, ""},
+        {"name without a value", "NAME\nNAME later\n", 16, -1, ENODATA, ""},
+        {"comment in place of the value", "NAME # none\n", 16, -1, ENODATA, ""},
+        {"empty file", "", 16, -1, ENODATA, ""},
+    };
+    constexpr size_t kGuard = 32;
+    constexpr char kFill = '\x5a';
+    for (const BoundedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = m_dir.write("onconfig", c.content);
+        std::vector<char> buffer(kGuard + c.capacity + kGuard, kFill);
+        char* value = buffer.data() + kGuard;
+        errno = 0;
+        const int result = ReadFromOnconfig(path.c_str(), "NAME", value, c.capacity);
+        EXPECT_EQ(result, c.result);
+        if (result == 0) {
+            EXPECT_EQ(std::string(value), c.value);
+            EXPECT_EQ(std::count(value + c.value.size() + 1, value + c.capacity, kFill),
+                      static_cast<long>(c.capacity - c.value.size() - 1));
+        } else {
+            EXPECT_EQ(errno, c.error);
+            EXPECT_EQ(std::count(value, value + c.capacity, kFill), static_cast<long>(c.capacity));
+        }
+        EXPECT_EQ(std::count(buffer.begin(), buffer.begin() + kGuard, kFill), long{kGuard});
+        EXPECT_EQ(std::count(buffer.end() - kGuard, buffer.end(), kFill), long{kGuard});
+    }
+}
+
+TEST_F(ReadFromOnconfigTest, BoundedFormLogsTheSizesOfAValueThatDoesNotFit) {
+    const std::string path = m_dir.write("onconfig", "NAME 123456789\n");
+    char value[4] = {};
+    EXPECT_EQ(ReadFromOnconfig(path.c_str(), "NAME", value, sizeof value), -1);
+    EXPECT_TRUE(
+        m_log.has(kTag, "Value of NAME in " + path + " does not fit: 10 bytes, capacity 4 "))
+        << m_log.text();
+    EXPECT_FALSE(m_log.hasContaining(kTag, "Could not find")) << m_log.text();
+    EXPECT_FALSE(m_log.hasContaining(kTag, "123456789 ")) << m_log.text();
+}
+
+// Unlike the three-argument form, text already in the buffer is not a value.
+TEST_F(ReadFromOnconfigTest, BoundedFormIgnoresPrefilledText) {
+    const std::string path = m_dir.write("onconfig", "OTHER 1\n");
+    char value[16] = "keep";
+    errno = 0;
+    EXPECT_EQ(ReadFromOnconfig(path.c_str(), "NAME", value, sizeof value), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_STREQ(value, "keep");
+    EXPECT_TRUE(m_log.has(kTag, "Could not find NAME in " + path + " ")) << m_log.text();
+}
+
+TEST_F(ReadFromOnconfigTest, BoundedFormReportsTheFilesError) {
+    char value[16] = "keep";
+    errno = 0;
+    EXPECT_EQ(ReadFromOnconfig(m_dir.file("missing").c_str(), "NAME", value, sizeof value), -1);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    EXPECT_EQ(ReadFromOnconfig(m_dir.path().c_str(), "NAME", value, sizeof value), -1);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_STREQ(value, "keep");
+    EXPECT_TRUE(m_log.hasContaining(kTag, "Could not open the file " + m_dir.path()))
+        << m_log.text();
+
+    const std::string path = m_dir.write("onconfig", "NAME value\n");
+    const int results[] = {ReadFromOnconfig(nullptr, "NAME", value, sizeof value),
+                           ReadFromOnconfig(path.c_str(), nullptr, value, sizeof value),
+                           ReadFromOnconfig(path.c_str(), "NAME", nullptr, sizeof value)};
+    const int error = errno;
+    EXPECT_THAT(results, ::testing::Each(-1));
+    EXPECT_EQ(error, EINVAL);
+    EXPECT_STREQ(value, "keep");
 }
 
 // The bundled demonstration file: banner comments that mention every parameter, tabs,

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -40,9 +42,14 @@ const Mode kModes[] = {
 class IfxctlRunTest : public ::testing::TestWithParam<Mode> {
   protected:
     // ifxctl run [mode flags] [options] -- program [args]
+    // The helper reads NUL-terminated commands: --commands unless bytes is set.
     std::vector<std::string> command(const std::vector<std::string>& options,
-                                     const std::vector<std::string>& program) const {
+                                     const std::vector<std::string>& program,
+                                     bool bytes = false) const {
         std::vector<std::string> args{"run"};
+        if (!bytes) {
+            args.push_back("--commands");
+        }
         args.insert(args.end(), GetParam().flags.begin(), GetParam().flags.end());
         args.insert(args.end(), options.begin(), options.end());
         args.push_back("--");
@@ -58,8 +65,51 @@ class IfxctlRunTest : public ::testing::TestWithParam<Mode> {
     IfxctlRunner ifxctl;
 };
 
+// What ifxctl says about a status: nothing for 0.
 std::string statusLine(int status) {
-    return "ifxctl: exit status " + std::to_string(status) + "\n";
+    return status == 0 ? "" : "ifxctl: exit status " + std::to_string(status) + "\n";
+}
+
+// A shell that echoes each line it reads, the last one even without its newline.
+const std::string kLineReader = R"(while IFS= read -r l || [ -n "$l" ]; do echo "got:$l"; done)";
+
+TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::string input;
+        std::string output;
+    } cases[] = {
+        {"lines", {}, "first\nsecond\n", "got:first\ngot:second\n"},
+        {"empty line and last line without newline", {}, "a\n\nb", "got:a\ngot:\ngot:b\n"},
+        {"send texts first", {"--send", "one", "--send", ""}, "two\n", "got:one\ngot:\ngot:two\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const IfxctlResult result = ifxctl.Run(
+            command(c.options, {ifxtest::ShellPath(), "-c", kLineReader}, true), c.input);
+        EXPECT_EQ(result.out, c.output);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 0);
+    }
+}
+
+TEST_P(IfxctlRunTest, PassesBytesUnchangedToAFilter) {
+    // NUL bytes, a carriage return and no final newline; more than a pipe holds.
+    std::string input;
+    for (int i = 0; i < 20000; ++i) {
+        input += "line " + std::to_string(i) + std::string("\0\r\n", 3);
+    }
+    input += "tail";
+    const IfxctlResult cat =
+        ifxctl.Run(command({}, {ifxtest::ShellPath(), "-c", "exec cat"}, true), input);
+    EXPECT_TRUE(cat.out == input) << cat.out.size() << " bytes of " << input.size();
+    EXPECT_EQ(cat.status, 0) << cat.err;
+    // grep takes text with NUL bytes for binary: none must be added.
+    const IfxctlResult grep = ifxctl.Run(
+        command({}, {ifxtest::ShellPath(), "-c", "exec grep sec"}, true), "first\nsecond\n");
+    EXPECT_EQ(grep.out, "second\n");
+    EXPECT_EQ(grep.status, 0) << grep.err;
 }
 
 TEST_P(IfxctlRunTest, SendsTheSendTextsThenEachLineOfStandardInput) {
@@ -98,34 +148,58 @@ TEST_P(IfxctlRunTest, ExitsWithTheUtilitysExitCode) {
     }
 }
 
-TEST_P(IfxctlRunTest, ExplainsTheLaunchsOwnExitCodes) {
+TEST_P(IfxctlRunTest, ChecksTheUserAndTheProgramBeforeTheLaunch) {
     const std::string notExecutable = ifxctl.dir().write("not-executable", "#!/bin/sh\n");
+    const std::string missing = ifxctl.dir().file("missing");
     const struct {
         const char* name;
         std::vector<std::string> options;
         std::string program;
         int status;
-        const char* words;
+        std::string message;
     } cases[] = {
-        {"missing program",
-         {},
-         ifxctl.dir().file("missing"),
-         79,
-         "the launch could not execute the program"},
-        {"not executable", {}, notExecutable, 79, "the launch could not execute the program"},
         {"unknown user",
          {"--user", "no-such-user-ifxctl"},
          ifxtest::ChildHelperPath(),
-         81,
-         "the launch could not look up or switch to the user"},
+         125,
+         "no such user 'no-such-user-ifxctl'"},
+        {"missing program", {}, missing, 127, missing + ": No such file or directory"},
+        {"missing directory",
+         {},
+         missing + "/program",
+         127,
+         missing + "/program: No such file or directory"},
+        {"not executable", {}, notExecutable, 126, notExecutable + ": Permission denied"},
+        {"directory", {}, ifxctl.dir().path(), 126, ifxctl.dir().path() + ": Is a directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const IfxctlResult result = run(c.options, "", {c.program});
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "ifxctl: exit status " + std::to_string(c.status) + ": " + c.words +
-                                  " (the library's log has the reason)\n");
+        EXPECT_EQ(result.err, "ifxctl: " + c.message + "\n");
+    }
+}
+
+TEST_P(IfxctlRunTest, QuotesTheReasonOfALaunchThatFailedInTheUtilitysProcess) {
+    // Executable, but its interpreter does not exist: only the exec itself can tell.
+    const std::string script = ifxctl.dir().write("bad-interpreter", "#!/no/such/interpreter\n");
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+    const IfxctlResult result = run({}, "", {script});
+    EXPECT_EQ(result.status, 79);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err,
+              "ifxctl: exit status 79: the launch could not execute the program: Child exec "
+              "failed, errno 2 (No such file or directory)\n");
+}
+
+TEST_P(IfxctlRunTest, ALaunchCodeFromTheUtilityItselfIsItsOwn) {
+    for (const int code : {77, 79, 81}) {
+        SCOPED_TRACE(code);
+        const IfxctlResult result =
+            run({}, "", {ifxtest::ShellPath(), "-c", "exit " + std::to_string(code)});
+        EXPECT_EQ(result.status, code);
+        EXPECT_EQ(result.err, statusLine(code));
     }
 }
 
@@ -238,6 +312,36 @@ TEST_P(IfxctlRunTest, KeepsTheUtilityGoingWhenStandardOutputIsGone) {
     EXPECT_NE(result.err.find(statusLine(5)), std::string::npos) << result.err;
 }
 
+// A stop request that another process sends to ifxctl reaches the utility, which runs as
+// another user where the tests may switch, and ifxctl ends with the utility's status.
+TEST_P(IfxctlRunTest, PassesStopRequestsOnAndLeavesNoUtilityBehind) {
+    std::vector<std::string> options{"--send", "hold"};
+    if (::geteuid() == 0) {
+        options.insert(options.begin(), {"--user", "nobody"});
+    }
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        // The shell tells the utility's pid, then becomes the helper, which holds.
+        const IfxctlRunner::Started started = ifxctl.Start(
+            command(options, {ifxtest::ShellPath(), "-c",
+                              "echo $$; exec " + std::string(ifxtest::ChildHelperPath())}));
+        ASSERT_GT(started.pid, 0);
+        std::string output;
+        const bool held = ifxtest::ReadUntil(started.output, output, "holding\n");
+        if (held) {
+            ASSERT_EQ(::kill(started.pid, signal), 0);
+        }
+        const IfxctlResult result = IfxctlRunner::Wait(started);
+        ::close(started.input);
+        ::close(started.output);
+        ASSERT_TRUE(held) << output << result.err;
+        EXPECT_EQ(result.status, 128 + signal) << result.err;
+        const pid_t utility = static_cast<pid_t>(std::stol(output));
+        EXPECT_EQ(::kill(utility, 0), -1) << "the utility outlived ifxctl";
+        EXPECT_EQ(errno, ESRCH);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, IfxctlRunTest, ::testing::ValuesIn(kModes),
                          [](const ::testing::TestParamInfo<Mode>& info) {
                              return std::string(info.param.name);
@@ -257,6 +361,85 @@ TEST(IfxctlRun, RefusesALaunchThatDoesNotFitTheProcessServiceBlock) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, std::string("ifxctl: cannot launch ") + ifxtest::ChildHelperPath() +
                               ": Argument list too long (errno 7)\n");
+}
+
+// Without -v or a log file named, the operator sees the utility's output and ifxctl's own
+// lines alone, and the private log is gone afterwards.
+TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
+    IfxctlRunner ifxctl;
+    const std::string temporary = ifxctl.dir().file("tmp");
+    ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
+    const ifxtest::EnvChanges env{{"JX_LOG_FILE", std::nullopt}, {"TMPDIR", temporary}};
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+        int status;
+    } cases[] = {
+        {{"run", "--", ifxtest::ShellPath(), "-c", "echo one; echo two >&2"}, "one\ntwo\n", "", 0},
+        {{"run", "--", ifxtest::ShellPath(), "-c", "echo bye; exit 3"},
+         "bye\n",
+         "ifxctl: exit status 3\n",
+         3},
+        {{"run", "--", ifxctl.dir().file("missing")},
+         "",
+         "ifxctl: " + ifxctl.dir().file("missing") + ": No such file or directory\n",
+         127},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        for (const bool direct : {false, true}) {
+            std::vector<std::string> args = c.args;
+            if (direct) {
+                args.insert(args.begin() + 1, "--direct");
+            }
+            const IfxctlResult result = ifxctl.Run(args, "", env);
+            EXPECT_EQ(result.out, c.out);
+            EXPECT_EQ(result.err, c.err);
+            EXPECT_EQ(result.status, c.status);
+            EXPECT_TRUE(std::filesystem::is_empty(temporary)) << "a log file was left behind";
+        }
+    }
+}
+
+// An ifxctl that is not root cannot switch to another user: the user exists, so only the
+// launch's child finds out, and its logged reason is quoted.
+TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
+    const char* setpriv = "/usr/bin/setpriv";
+    if (::geteuid() != 0 || ::access(setpriv, X_OK) != 0) {
+        GTEST_SKIP() << "needs root and setpriv to run ifxctl as nobody";
+    }
+    IfxctlRunner ifxctl;
+    ifxctl.WrapWith({setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+    // nobody's private log goes where nobody can write.
+    const ifxtest::EnvChanges env{{"JX_LOG_FILE", std::nullopt}, {"TMPDIR", "/tmp"}};
+    const std::string prefix =
+        "ifxctl: exit status 81: the launch could not look up or switch to the user: ";
+    const std::string suffix = " (Operation not permitted)\n";
+    for (const bool direct : {false, true}) {
+        SCOPED_TRACE(direct ? "direct" : "process service");
+        std::vector<std::string> args{"run", "--user", "root", "--", ifxtest::ShellPath(),
+                                      "-c",  "exit 0"};
+        if (direct) {
+            args.insert(args.begin() + 1, "--direct");
+        }
+        const IfxctlResult result = ifxctl.Run(args, "", env);
+        EXPECT_EQ(result.status, 81) << result.err;
+        EXPECT_EQ(result.err.rfind(prefix, 0), 0u) << result.err;
+        ASSERT_GE(result.err.size(), suffix.size()) << result.err;
+        EXPECT_EQ(result.err.substr(result.err.size() - suffix.size()), suffix) << result.err;
+    }
+}
+
+TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
+    IfxctlRunner ifxctl;
+    const IfxctlResult result =
+        ifxctl.Run({"-v", "run", "--", ifxtest::ShellPath(), "-c", "echo one"}, "",
+                   {{"JX_LOG_FILE", std::nullopt}});
+    EXPECT_EQ(result.out, "one\n");
+    EXPECT_NE(result.err.find("[IfxChildProcess::InitializeLinux]"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.status, 0);
 }
 
 }  // namespace

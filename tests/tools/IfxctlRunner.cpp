@@ -46,10 +46,12 @@ std::string nextName(const char* what) {
     return std::string(what) + "-" + std::to_string(counter++);
 }
 
-// posix_spawn of ifxctl with the given file actions.
-pid_t spawn(const std::vector<std::string>& args, std::vector<std::string> env,
-            const posix_spawn_file_actions_t* actions) {
-    std::vector<std::string> argv{IfxctlPath()};
+// posix_spawn of ifxctl, behind the wrapper command when there is one, with the given
+// file actions.
+pid_t spawn(const std::vector<std::string>& wrapper, const std::vector<std::string>& args,
+            std::vector<std::string> env, const posix_spawn_file_actions_t* actions) {
+    std::vector<std::string> argv = wrapper;
+    argv.push_back(IfxctlPath());
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argvPointers = pointersTo(argv);
     std::vector<char*> envPointers = pointersTo(env);
@@ -109,7 +111,7 @@ IfxctlResult IfxctlRunner::Run(const std::vector<std::string>& args, const std::
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const pid_t pid = spawn(args, environment(env), &actions);
+    const pid_t pid = spawn(m_wrapper, args, environment(env), &actions);
     ::posix_spawn_file_actions_destroy(&actions);
     IfxctlResult result;
     if (pid > 0) {
@@ -134,7 +136,7 @@ IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args) 
     ::posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.errPath.c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    started.pid = spawn(args, environment({}), &actions);
+    started.pid = spawn(m_wrapper, args, environment({}), &actions);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
     ::close(output[1]);

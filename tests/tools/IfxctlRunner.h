@@ -49,6 +49,9 @@ class IfxctlRunner {
     // Waits for a started program; its standard error is in the result, out stays empty.
     static IfxctlResult Wait(const Started& started);
 
+    // Runs ifxctl through this command from now on (setpriv to run it as another user).
+    void WrapWith(std::vector<std::string> command) { m_wrapper = std::move(command); }
+
     const TempDir& dir() const { return m_dir; }
     std::string logPath() const { return m_dir.file("library.log"); }
 
@@ -56,6 +59,7 @@ class IfxctlRunner {
     std::vector<std::string> environment(const EnvChanges& changes) const;
 
     TempDir m_dir;
+    std::vector<std::string> m_wrapper;
 };
 
 // Writes all of text to fd; false when it could not.

@@ -84,6 +84,7 @@ TEST_F(IfxctlTest, HelpOnEveryLevelGoesToStandardOutput) {
         {"onconfig"},
         {"settings"},
         {"settings", "get"},
+        {"settings", "list"},
         {"settings", "identity"},
         {"split"},
         {"ppid"},
@@ -153,12 +154,21 @@ TEST_F(IfxctlOnconfigTest, SeveralNamesPrintNameAndValueLinesInTheOrderAsked) {
     EXPECT_EQ(result.out, "LTAPEDEV /dev/ltape\nDBSERVERNAME srv\n");
 }
 
-TEST_F(IfxctlOnconfigTest, NameWithoutValueFailsAfterPrintingTheOthers) {
+TEST_F(IfxctlOnconfigTest, NameWithoutValueOrAbsentFailsAfterPrintingTheOthers) {
     const IfxctlResult result = ifxctl.Run({"onconfig", file, "NOVALUE", "LTAPEDEV", "ABSENT"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "LTAPEDEV /dev/ltape\n");
     EXPECT_EQ(result.err, "ifxctl: NOVALUE has no value in " + file +
-                              "\nifxctl: ABSENT has no value in " + file + "\n");
+                              "\nifxctl: ABSENT is not set in " + file + "\n");
+}
+
+// A value longer than any fixed buffer still comes out whole.
+TEST_F(IfxctlOnconfigTest, LongValueComesOutWhole) {
+    const std::string value(100000, 'v');
+    const std::string longFile = ifxctl.dir().write("onconfig.long", "A 1\nLONG " + value + "\n");
+    const IfxctlResult result = ifxctl.Run({"onconfig", longFile, "LONG"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out == value + "\n") << result.out.size() << " bytes";
 }
 
 TEST_F(IfxctlOnconfigTest, FileThatCannotBeReadIsNamedWithTheReason) {
@@ -172,7 +182,7 @@ TEST_F(IfxctlOnconfigTest, FileThatCannotBeReadIsNamedWithTheReason) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         const IfxctlResult result = ifxctl.Run({"onconfig", c.path, "TAPEDEV"});
-        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.status, 2);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err.rfind("ifxctl: cannot read " + c.path + ": " + c.reason, 0), 0u)
             << result.err;
@@ -225,6 +235,47 @@ TEST_F(IfxctlSettingsTest, GetOfAnItemThatIsNotSetFails) {
               "ifxctl: sifxuser is not set in the InformixAgent settings of the "
               "registry at " +
                   registry + "\n");
+}
+
+TEST_F(IfxctlSettingsTest, ListPrintsEachItemOnceInFileOrder) {
+    ifxctl.dir().write("registry/InformixAgent",
+                       "# agent settings\n"
+                       "sIFXUSER   informix  \n"
+                       "\n"
+                       "sEMPTY\n"
+                       "nSTREAMS\t2\n"
+                       "sIFXUSER second\n");
+    const IfxctlResult result = run({"settings", "list"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "sIFXUSER informix\nsEMPTY\nnSTREAMS 2\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(IfxctlSettingsTest, SaysWhenTheRegistryOrItsSectionIsMissing) {
+    const std::string noRegistry = ifxctl.dir().file("no-registry");
+    const std::string noSection = ifxctl.dir().file("no-section");
+    ::mkdir(noSection.c_str(), 0700);
+    const struct {
+        std::string root;
+        std::string message;
+    } cases[] = {
+        {noRegistry, "ifxctl: the registry directory " + noRegistry +
+                         " does not exist (JX_REGISTRY_DIR names it)\n"},
+        {noSection, "ifxctl: the registry at " + noSection +
+                        " has no InformixAgent section (no file " + noSection +
+                        "/InformixAgent)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"settings", "get", "sIFXUSER"},
+              std::vector<std::string>{"settings", "list"}}) {
+            const IfxctlResult result = ifxctl.Run(args, "", {{"JX_REGISTRY_DIR", c.root}});
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err, c.message);
+        }
+    }
 }
 
 TEST_F(IfxctlSettingsTest, IdentityFromTheEnvironmentWithoutAgentArguments) {

@@ -13,8 +13,11 @@ namespace ifxctl {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-// run: the utility could not be launched, or its status could not be learnt. Chosen
-// outside the launch's own codes (77, 79, 81) and below the signal range (128 + n).
+// onconfig: the file cannot be read (grep's "trouble").
+constexpr int kExitTrouble = 2;
+// Every other failure of ifxctl's own, as env, nice and timeout use it (run: no such
+// user, the utility could not be launched, or its status could not be learnt). 126 and
+// 127 (the program cannot be executed, does not exist) are run's alone.
 constexpr int kExitRunFailed = 125;
 
 struct RunOptions {
@@ -23,13 +26,17 @@ struct RunOptions {
     std::vector<std::string> sends;
     bool direct = false;
     bool nonBlocking = false;
+    bool commands = false;             // each line one NUL-terminated command, as WriteBuf sends it
     std::vector<std::string> command;  // PROGRAM [ARG...]
 };
 
 int Run(const RunOptions& options);
 
+// Exit statuses as grep's: 0 every value found, 1 one is absent or has no value, 2 the
+// file cannot be read.
 int Onconfig(const std::string& file, const std::vector<std::string>& names);
 int SettingsGet(const std::string& name);
+int SettingsList();
 int SettingsIdentity(const std::vector<std::string>& agentArguments);
 
 int Split(const std::string& separators, const std::optional<std::string>& subSeparators,

@@ -6,8 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,9 +30,9 @@ constexpr size_t kMaxSettingCapacity = 1 << 20;
 constexpr unsigned int kNameCapacity = 1024;
 constexpr int kPathCapacity = 4096;
 
-// The size of the ONCONFIG file, which bounds every value in it: ReadFromOnconfig takes
-// no capacity and copies a whole field of one line. -1 with a complaint when the file
-// cannot be read at all, so that the lookups are not blamed for it.
+// The size of the ONCONFIG file, which bounds every value in it, or -1 with a complaint
+// when the file cannot be read at all. ReadFromOnconfig reports a missing file and a
+// missing parameter alike (ENOENT), so the file is looked at first.
 off_t onconfigSize(const std::string& file) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -50,6 +54,21 @@ off_t onconfigSize(const std::string& file) {
     return status.st_size;
 }
 
+// Says why ReadFromOnconfig found no value for name; returns the exit status for it.
+int explainMissingValue(const std::string& name, const std::string& file, int error) {
+    if (error == ENOENT) {
+        Complain(name + " is not set in " + file);
+        return kExitFailure;
+    }
+    if (error == ENODATA) {
+        Complain(name + " has no value in " + file);
+        return kExitFailure;
+    }
+    // The file changed under us, or went away.
+    Complain("cannot read " + name + " from " + file + ": " + ErrorText(error));
+    return kExitTrouble;
+}
+
 std::string registryRoot() {
     const char* root = std::getenv("JX_REGISTRY_DIR");
     return root != nullptr && *root != '\0' ? root : "/etc/jxregistry";
@@ -65,15 +84,18 @@ bool report(const char* label, bool found, const std::string& value) {
 int Onconfig(const std::string& file, const std::vector<std::string>& names) {
     const off_t size = onconfigSize(file);
     if (size < 0) {
+        return kExitTrouble;
+    }
+    if (size == 0) {
+        Complain(file + " is empty");
         return kExitFailure;
     }
     int status = kExitOk;
+    // A value is one field of one line: the file's size bounds it.
+    std::vector<char> value(static_cast<size_t>(size) + 1);
     for (const std::string& name : names) {
-        // Only a file that grows while it is being read could hold a longer value.
-        std::vector<char> value(static_cast<size_t>(size) + 1, '\0');
-        if (ReadFromOnconfig(file.c_str(), name.c_str(), value.data()) != 0) {
-            Complain(name + " has no value in " + file);  // NOLINT(performance-*): once
-            status = kExitFailure;
+        if (ReadFromOnconfig(file.c_str(), name.c_str(), value.data(), value.size()) != 0) {
+            status = std::max(status, explainMissingValue(name, file, errno));
             continue;
         }
         const std::string line = names.size() == 1 ? value.data() : name + " " + value.data();
@@ -84,17 +106,87 @@ int Onconfig(const std::string& file, const std::vector<std::string>& names) {
     return status;
 }
 
-int SettingsGet(const std::string& name) {
+namespace {
+
+// Says why no item can be read at all, when the registry directory or the section file
+// is missing; false when both are there.
+bool explainMissingSection() {
+    const std::string root = registryRoot();
+    struct stat status {};
+    if (::stat(root.c_str(), &status) != 0) {
+        Complain("the registry directory " + root + " does not exist (JX_REGISTRY_DIR names it)");
+        return true;
+    }
+    const std::string section = root + "/" + c_ifxSubKey;
+    if (::stat(section.c_str(), &status) != 0) {
+        Complain("the registry at " + root + " has no " + c_ifxSubKey + " section (no file " +
+                 section + ")");
+        return true;
+    }
+    return false;
+}
+
+// The value of one item, trimmed, as the library reads it; nullopt when it is not set.
+std::optional<std::string> settingValue(const std::string& name) {
     for (size_t capacity = kFirstSettingCapacity; capacity <= kMaxSettingCapacity; capacity *= 2) {
         std::vector<char> value(capacity, '\0');
         if (GetRegistryItemValue(name.c_str(), value.data(), static_cast<unsigned int>(capacity),
                                  c_ifxSubKey, false) == 0) {
-            return PrintLine(value.data()) ? kExitOk : OutputFailed();
+            return std::string(value.data());
         }
     }
-    Complain(name + " is not set in the " + c_ifxSubKey + " settings of the registry at " +
-             registryRoot());
+    return std::nullopt;
+}
+
+// The names of the section's items in file order, each once: the first word of every
+// line that is not empty or a comment. Their values are the library's to read.
+std::vector<std::string> settingNames(const std::string& content) {
+    std::vector<std::string> names;
+    std::istringstream lines(content);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string name = line.substr(0, line.find_first_of(" \t"));
+        if (!name.empty() && name[0] != '#' &&
+            std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
+int SettingsGet(const std::string& name) {
+    if (const std::optional<std::string> value = settingValue(name)) {
+        return PrintLine(*value) ? kExitOk : OutputFailed();
+    }
+    if (!explainMissingSection()) {
+        Complain(name + " is not set in the " + c_ifxSubKey + " settings of the registry at " +
+                 registryRoot());
+    }
     return kExitFailure;
+}
+
+int SettingsList() {
+    if (explainMissingSection()) {
+        return kExitFailure;
+    }
+    const std::string section = registryRoot() + "/" + c_ifxSubKey;
+    std::ifstream file(section);
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (!file) {
+        Complain("cannot read " + section + ": " + ErrorText(errno));
+        return kExitFailure;
+    }
+    for (const std::string& name : settingNames(content.str())) {
+        const std::optional<std::string> value = settingValue(name);
+        const std::string line = value && !value->empty() ? name + " " + *value : name;
+        if (!PrintLine(line)) {
+            return OutputFailed();
+        }
+    }
+    return kExitOk;
 }
 
 int SettingsIdentity(const std::vector<std::string>& agentArguments) {

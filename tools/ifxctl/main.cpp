@@ -4,13 +4,16 @@
 #include <stdlib.h>
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "LibraryLog.h"
 #include "Output.h"
 
 namespace {
@@ -19,34 +22,56 @@ const char kDescription[] =
     "Runs the functions of IfxLib from the command line: launch an Informix utility\n"
     "the way the backup agent does and talk to it, read ONCONFIG values, the agent's\n"
     "settings and identity, split text into tokens, call the process and date shims.\n"
-    "The library's log goes to standard error unless --log-file or JX_LOG_FILE names\n"
-    "a file; the settings registry is read from JX_REGISTRY_DIR (default\n"
-    "/etc/jxregistry).";
+    "The library's log goes to a private file that ifxctl removes when it ends, unless\n"
+    "-v sends it to standard error or --log-file (or JX_LOG_FILE) names a file; the\n"
+    "settings registry is read from JX_REGISTRY_DIR (default /etc/jxregistry).";
 
 const char kRunFooter[] =
-    "PROGRAM is a path, as the library executes it (no PATH search). Each --send text\n"
-    "and then each line of standard input goes to the utility as one NUL-terminated\n"
-    "command (an empty line sends nothing); at the end of standard input the utility's\n"
+    "PROGRAM is a path, as the library executes it (no PATH search). Standard input\n"
+    "reaches the utility unchanged, as a pipe would carry it; each --send text goes\n"
+    "first, with a newline added. With --commands each line goes instead without its\n"
+    "newline as one NUL-terminated command (an empty line sends nothing), for utilities\n"
+    "that split their input at the NUL. At the end of standard input the utility's\n"
     "input is closed. Its standard output and standard error arrive on one pipe and are\n"
-    "copied to standard output as they come.\n"
+    "copied to standard output as they come. SIGINT, SIGTERM and SIGHUP sent to ifxctl\n"
+    "are passed on to the utility, and ifxctl waits for it to end.\n"
     "Exit status: the utility's own (its exit code, or 128 + the signal that ended it),\n"
-    "also printed on standard error with the launch's codes 77, 79 and 81 explained;\n"
-    "125 when it could not be launched or its status not learnt; 2 for a usage error.";
+    "explained on standard error when not 0; 125 for no such user or another failure of\n"
+    "ifxctl's own, 126 when the program cannot be executed, 127 when it does not exist,\n"
+    "77, 79, 81 or 83 when the launch failed in the utility's process; 2 for a usage\n"
+    "error.";
 
 // Options shared by every level: the two logging variables, read by the library when it
 // makes a logging context.
 struct LogOptions {
     std::optional<int> level;
     std::optional<std::string> file;
+    bool verbose = false;
 };
 
-void applyLogOptions(const LogOptions& log) {
+// Points the library's log where the operator asked, or at the private file. False when
+// the private file could not be made.
+bool applyLogOptions(const LogOptions& log, ifxctl::PrivateLog& privateLog) {
     if (log.level) {
         ::setenv("JX_DEBUG_LEVEL", std::to_string(*log.level).c_str(), 1);
     }
     if (log.file) {
         ::setenv("JX_LOG_FILE", log.file->c_str(), 1);
+        return true;
     }
+    if (log.verbose) {
+        ::unsetenv("JX_LOG_FILE");
+        return true;
+    }
+    const char* named = std::getenv("JX_LOG_FILE");
+    if (named != nullptr && *named != '\0') {
+        return true;
+    }
+    if (!privateLog.Create()) {
+        ifxctl::Complain("cannot create a file for the library's log: " + ifxctl::ErrorText(errno));
+        return false;
+    }
+    return true;
 }
 
 const CLI::Validator kEnvPair(
@@ -98,10 +123,12 @@ int dispatch(int argc, char** argv) {
     app.add_option("--log-file", log.file,
                    "File the library's log lines are appended to (sets JX_LOG_FILE)")
         ->type_name("PATH");
+    app.add_flag("-v,--verbose", log.verbose,
+                 "The library's log on standard error (unless --log-file names a file)");
 
     ifxctl::RunOptions run;
     CLI::App* runCommand = app.add_subcommand(
-        "run", "Launch a utility as the agent does, send it commands, stream its output");
+        "run", "Launch a utility as the agent does, pass it standard input, stream its output");
     runCommand->footer(kRunFooter);
     runCommand
         ->add_option("--user", run.user,
@@ -114,13 +141,17 @@ int dispatch(int argc, char** argv) {
         ->allow_extra_args(false);
     runCommand
         ->add_option("--send", run.sends,
-                     "Send this command before the lines of standard input (repeatable)")
+                     "Send this text and a newline (with --commands: this command) before standard "
+                     "input (repeatable)")
         ->type_name("TEXT")
         ->allow_extra_args(false);
     runCommand->add_flag("--direct", run.direct,
                          "Launch with Initialize (fork and exec here; ifxctl reaps the "
                          "child) instead of InitializeLinux and the wait thread");
     runCommand->add_flag("--nonblocking", run.nonBlocking, "Read the output in non-blocking mode");
+    runCommand->add_flag("--commands", run.commands,
+                         "Send each line without its newline as one NUL-terminated command, "
+                         "through WriteBuf");
     runCommand->add_option("PROGRAM", run.command, "The utility's path and its arguments")
         ->type_name("[ARG]")
         ->required();
@@ -130,7 +161,8 @@ int dispatch(int argc, char** argv) {
     CLI::App* onconfigCommand = app.add_subcommand(
         "onconfig",
         "Print ONCONFIG values: the value alone for one NAME, 'NAME value' lines "
-        "for several; exit 1 when one has no value");
+        "for several; exit 1 when one is absent or has no value, 2 when the file cannot "
+        "be read");
     onconfigCommand->add_option("FILE", onconfigFile, "The ONCONFIG file")->required();
     onconfigCommand->add_option("NAME", onconfigNames, "Parameter names")->required();
 
@@ -143,6 +175,8 @@ int dispatch(int argc, char** argv) {
         "Print one item of the agent's settings (InformixAgent), trimmed; exit 1 when "
         "it is not set");
     getCommand->add_option("NAME", settingName, "The item's name")->required();
+    CLI::App* listCommand = settingsCommand->add_subcommand(
+        "list", "Print the items of the agent's settings (InformixAgent), 'NAME value' a line");
     std::vector<std::string> agentArguments;
     CLI::App* identityCommand = settingsCommand->add_subcommand(
         "identity",
@@ -185,10 +219,16 @@ int dispatch(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return finishParse(app, error);
     }
-    applyLogOptions(log);
+    ifxctl::PrivateLog privateLog;
+    if (!applyLogOptions(log, privateLog)) {
+        return ifxctl::kExitRunFailed;
+    }
 
     if (runCommand->parsed()) {
         return ifxctl::Run(run);
+    }
+    if (listCommand->parsed()) {
+        return ifxctl::SettingsList();
     }
     if (onconfigCommand->parsed()) {
         return ifxctl::Onconfig(onconfigFile, onconfigNames);

@@ -1,0 +1,189 @@
+#include "Launch.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "Output.h"
+
+namespace ifxctl {
+
+namespace {
+
+constexpr int kExitCannotExecute = 126;
+constexpr int kExitNotFound = 127;
+
+// A null-terminated char* array over owned strings, as the launches take them.
+class CStringArray {
+  public:
+    explicit CStringArray(std::vector<std::string> items) : m_items(std::move(items)) {
+        for (std::string& item : m_items) {
+            m_pointers.push_back(item.data());
+        }
+        m_pointers.push_back(nullptr);
+    }
+    CStringArray(const CStringArray&) = delete;
+    CStringArray& operator=(const CStringArray&) = delete;
+
+    char** get() { return m_pointers.data(); }
+
+  private:
+    std::vector<std::string> m_items;
+    std::vector<char*> m_pointers;
+};
+
+// A user database record with the storage for its strings.
+struct UserRecord {
+    struct passwd entry {};
+    std::vector<char> scratch;
+    bool found = false;
+    int error = 0;  // of the lookup itself, when it failed
+};
+
+template <typename Lookup>
+UserRecord lookUpUser(Lookup lookup) {
+    UserRecord record;
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    record.scratch.resize(static_cast<size_t>(suggested > 0 ? suggested : 16384));
+    struct passwd* found = nullptr;
+    int error;
+    while ((error = lookup(&record.entry, record.scratch, &found)) == ERANGE) {
+        record.scratch.resize(record.scratch.size() * 2);
+    }
+    record.found = found != nullptr;
+    record.error = error;
+    return record;
+}
+
+UserRecord userNamed(const std::string& name) {
+    return lookUpUser([&](struct passwd* entry, std::vector<char>& scratch, struct passwd** found) {
+        return ::getpwnam_r(name.c_str(), entry, scratch.data(), scratch.size(), found);
+    });
+}
+
+UserRecord userWithId(uid_t uid) {
+    return lookUpUser([&](struct passwd* entry, std::vector<char>& scratch, struct passwd** found) {
+        return ::getpwuid_r(uid, entry, scratch.data(), scratch.size(), found);
+    });
+}
+
+std::vector<gid_t> groupsOfUser(const struct passwd& user) {
+    std::vector<gid_t> groups(32);
+    int count = static_cast<int>(groups.size());
+    while (::getgrouplist(user.pw_name, user.pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<size_t>(count) > groups.size() ? static_cast<size_t>(count)
+                                                                 : groups.size() * 2);
+        count = static_cast<int>(groups.size());
+    }
+    groups.resize(static_cast<size_t>(count));
+    return groups;
+}
+
+std::vector<gid_t> ownGroups() {
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    groups.resize(static_cast<size_t>(std::max(count, 0)));
+    groups.insert(groups.begin(), ::getegid());
+    return groups;
+}
+
+// The execute bit that applies to this user, as the kernel picks it; root needs any.
+bool executableBy(const struct stat& file, const RunAs& runAs) {
+    if (runAs.uid == 0) {
+        return (file.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
+    }
+    if (file.st_uid == runAs.uid) {
+        return (file.st_mode & S_IXUSR) != 0;
+    }
+    for (const gid_t group : runAs.groups) {
+        if (file.st_gid == group) {
+            return (file.st_mode & S_IXGRP) != 0;
+        }
+    }
+    return (file.st_mode & S_IXOTH) != 0;
+}
+
+std::optional<int> checkProgram(const std::string& path, const RunAs& runAs) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) {
+        const int error = errno;
+        Complain(path + ": " + std::strerror(error));
+        return error == ENOENT || error == ENOTDIR ? kExitNotFound : kExitCannotExecute;
+    }
+    if (S_ISDIR(file.st_mode)) {
+        Complain(path + ": " + std::strerror(EISDIR));
+        return kExitCannotExecute;
+    }
+    if (!S_ISREG(file.st_mode) || !executableBy(file, runAs)) {
+        Complain(path + ": " + std::strerror(EACCES));
+        return kExitCannotExecute;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs) {
+    if (options.user) {
+        const UserRecord user = userNamed(*options.user);
+        if (!user.found && user.error == 0) {
+            Complain("no such user '" + *options.user + "'");
+            return kExitRunFailed;
+        }
+        runAs.name = *options.user;
+        if (user.found) {
+            runAs.uid = user.entry.pw_uid;
+            runAs.groups = groupsOfUser(user.entry);
+        }
+    } else {
+        runAs.uid = ::geteuid();
+        runAs.groups = ownGroups();
+        // The process service launch always switches users, so it needs our own name.
+        if (!options.direct) {
+            const UserRecord own = userWithId(::getuid());
+            if (!own.found) {
+                Complain("the user running ifxctl (uid " + std::to_string(::getuid()) +
+                         ") has no name in the user database; name one with --user");
+                return kExitRunFailed;
+            }
+            runAs.name = own.entry.pw_name;
+        }
+    }
+    return checkProgram(options.command.front(), runAs);
+}
+
+bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxChildProcess& child) {
+    std::string path = options.command.front();
+    CStringArray argv(options.command);
+    std::vector<std::string> names, values;
+    for (const std::string& pair : options.env) {
+        const size_t equals = pair.find('=');
+        names.push_back(pair.substr(0, equals));
+        values.push_back(pair.substr(equals + 1));
+    }
+    CStringArray envNames(std::move(names)), envValues(std::move(values));
+    // The direct launch switches no user without a name.
+    std::string user = runAs.name;
+    char* userName = user.empty() ? nullptr : user.data();
+
+    const int launched =
+        options.direct
+            ? child.Initialize(path.data(), argv.get(), userName, envNames.get(), envValues.get(),
+                               &event, false, options.nonBlocking, false, nullptr)
+            : child.InitializeLinux(path.data(), argv.get(), userName, envNames.get(),
+                                    envValues.get(), &event, false, options.nonBlocking, false,
+                                    nullptr);
+    if (launched != 0) {
+        Complain("cannot launch " + path + ": " + ErrorText(child.m_lasterror));
+        child.Finalize();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ifxctl

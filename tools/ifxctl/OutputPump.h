@@ -1,0 +1,50 @@
+#pragma once
+
+// run: the utility's output, copied to our standard output as it arrives.
+
+#include <IfxLib/IfxLib.h>
+#include <sys/types.h>
+
+#include <vector>
+
+namespace ifxctl {
+
+class OutputPump {
+  public:
+    explicit OutputPump(IfxChildProcess& child);
+    ~OutputPump();
+    OutputPump(const OutputPump&) = delete;
+    OutputPump& operator=(const OutputPump&) = delete;
+
+    // False, with the reason told, when no descriptor of our own could be made.
+    bool Ready() const;
+    bool Open() const { return m_open; }
+    bool Failed() const { return m_failed; }
+
+    // The descriptor to watch for output.
+    int Descriptor() const;
+    // Reads what poll reported on Descriptor() and copies it on.
+    void Read(short events);
+    // IfxChildProcess closes both of its pipe ends when a write fails, and the input
+    // side's writer thread must have the object to itself: from then on the output is
+    // read through a descriptor of our own.
+    void UseOwnDescriptor() { m_throughObject = false; }
+    void UseObject() { m_throughObject = true; }
+    bool ThroughObject() const { return m_throughObject; }
+    int OwnDescriptor() const { return m_own; }
+
+  private:
+    void readThroughObject(short events);
+    void readDirectly();
+    void forward(const char* data, size_t length);
+
+    IfxChildProcess& m_child;
+    std::vector<char> m_buffer;
+    int m_own = -1;
+    bool m_throughObject = true;
+    bool m_open = true;        // the utility's output has not ended
+    bool m_forwarding = true;  // our standard output takes what the utility says
+    bool m_failed = false;
+};
+
+}  // namespace ifxctl
