@@ -218,6 +218,14 @@ bool IsBlockedIn(pid_t tid, long syscallNumber) {
     return !state.empty() && state.compare(0, state.find(' '), std::to_string(syscallNumber)) == 0;
 }
 
+bool UnderUserModeEmulation() {
+#ifdef IFXTEST_UNDER_EMULATOR
+    return true;
+#else
+    return false;
+#endif
+}
+
 bool SystemCallNumbersAreOurs() {
 #ifdef IFXTEST_UNDER_EMULATOR
     return false;

@@ -74,6 +74,9 @@ bool IsBlockedIn(pid_t tid, long syscallNumber);
 // Whether /proc reports system calls by this program's own numbers. Under user-mode
 // emulation it reports the build machine's, and a test cannot tell which call blocks.
 bool SystemCallNumbersAreOurs();
+// Whether the tests run under user-mode emulation, where a child started sharing the
+// parent's memory is a plain fork and a test program cannot execute itself again.
+bool UnderUserModeEmulation();
 void WaitUntilBlockedIn(pid_t tid, long syscallNumber);
 void PauseBeforeLookingAgain();
 

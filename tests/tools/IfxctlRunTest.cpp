@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/SystemPrograms.h"
 #include "tools/IfxctlRunner.h"
 
 namespace {
@@ -74,6 +75,7 @@ std::string statusLine(int status) {
 const std::string kLineReader = R"(while IFS= read -r l || [ -n "$l" ]; do echo "got:$l"; done)";
 
 TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     const struct {
         const char* name;
         std::vector<std::string> options;
@@ -95,6 +97,7 @@ TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
 }
 
 TEST_P(IfxctlRunTest, PassesBytesUnchangedToAFilter) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     // NUL bytes, a carriage return and no final newline; more than a pipe holds.
     std::string input;
     for (int i = 0; i < 20000; ++i) {
@@ -194,6 +197,7 @@ TEST_P(IfxctlRunTest, QuotesTheReasonOfALaunchThatFailedInTheUtilitysProcess) {
 }
 
 TEST_P(IfxctlRunTest, ALaunchCodeFromTheUtilityItselfIsItsOwn) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     for (const int code : {77, 79, 81}) {
         SCOPED_TRACE(code);
         const IfxctlResult result =
@@ -315,6 +319,7 @@ TEST_P(IfxctlRunTest, KeepsTheUtilityGoingWhenStandardOutputIsGone) {
 // A stop request that another process sends to ifxctl reaches the utility, which runs as
 // another user where the tests may switch, and ifxctl ends with the utility's status.
 TEST_P(IfxctlRunTest, PassesStopRequestsOnAndLeavesNoUtilityBehind) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     std::vector<std::string> options{"--send", "hold"};
     if (::geteuid() == 0) {
         options.insert(options.begin(), {"--user", "nobody"});
@@ -366,6 +371,7 @@ TEST(IfxctlRun, RefusesALaunchThatDoesNotFitTheProcessServiceBlock) {
 // Without -v or a log file named, the operator sees the utility's output and ifxctl's own
 // lines alone, and the private log is gone afterwards.
 TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     IfxctlRunner ifxctl;
     const std::string temporary = ifxctl.dir().file("tmp");
     ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
@@ -405,6 +411,7 @@ TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
 // An ifxctl that is not root cannot switch to another user: the user exists, so only the
 // launch's child finds out, and its logged reason is quoted.
 TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     const char* setpriv = "/usr/bin/setpriv";
     if (::geteuid() != 0 || ::access(setpriv, X_OK) != 0) {
         GTEST_SKIP() << "needs root and setpriv to run ifxctl as nobody";
@@ -432,6 +439,7 @@ TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
 }
 
 TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     IfxctlRunner ifxctl;
     const IfxctlResult result =
         ifxctl.Run({"-v", "run", "--", ifxtest::ShellPath(), "-c", "echo one"}, "",
