@@ -13,6 +13,7 @@
 //   hold           answers "holding", then never reads its input again (until killed)
 //   raise <n>      sends itself signal n (whose default action may end it)
 //   close-input    closes its standard input, which then is at its end
+//   pid            "<pid>": its own process id
 //
 // At the end of its input it exits with 0.
 //
@@ -23,6 +24,9 @@
 //   --exit <code>             ends at once with that code (as true and false do)
 //   --status <name>...        prints the lines "<name>:..." of /proc/self/status, in the
 //                             file's order, and ends with 0
+//   --copy                    copies its input to its output byte for byte (as cat does)
+//   --lines <prefix>          answers each line of its input, a last one without its
+//                             newline too, with "<prefix><line>" (as a shell's read loop)
 //
 // and with this one it reads its input once the commands given have run, as a small shell
 // script would before it:
@@ -161,6 +165,8 @@ void run(const std::string& command) {
         ::raise(std::atoi(rest.c_str()));
     } else if (verb == "close-input") {
         ::close(STDIN_FILENO);
+    } else if (verb == "pid") {
+        writeAll(STDOUT_FILENO, std::to_string(::getpid()) + "\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");
@@ -183,6 +189,46 @@ std::string statusLines(const std::vector<std::string>& names) {
     return picked;
 }
 
+// Reads standard input to its end, handing each piece read to consume.
+template <typename Consume>
+void readInput(Consume consume) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        consume(buffer, static_cast<size_t>(n));
+    }
+}
+
+[[noreturn]] void copyInput() {
+    readInput(
+        [](const char* data, size_t size) { writeAll(STDOUT_FILENO, std::string(data, size)); });
+    std::_Exit(0);
+}
+
+[[noreturn]] void answerLines(const std::string& prefix) {
+    std::string line;
+    readInput([&](const char* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n') {
+                writeAll(STDOUT_FILENO, prefix + line + "\n");
+                line.clear();
+            } else {
+                line += data[i];
+            }
+        }
+    });
+    if (!line.empty()) {
+        writeAll(STDOUT_FILENO, prefix + line + "\n");
+    }
+    std::_Exit(0);
+}
+
 // The options given; returns when the helper is to read its input.
 void runOption(int argc, char** argv) {
     if (argc < 2) {
@@ -195,6 +241,12 @@ void runOption(int argc, char** argv) {
     if (option == "--status") {
         writeAll(STDOUT_FILENO, statusLines(std::vector<std::string>(argv + 2, argv + argc)));
         std::_Exit(0);
+    }
+    if (option == "--copy" && argc == 2) {
+        copyInput();
+    }
+    if (option == "--lines" && argc == 3) {
+        answerLines(argv[2]);
     }
     if (option == "--commands") {
         for (int i = 2; i < argc; ++i) {
@@ -210,22 +262,15 @@ int main(int argc, char** argv) {
     g_argv = argv;
     runOption(argc, argv);
     std::string command;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return 0;
-        }
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\0') {
+    readInput([&](const char* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == '\0') {
                 run(command);
                 command.clear();
             } else {
-                command += buffer[i];
+                command += data[i];
             }
         }
-    }
+    });
+    return 0;
 }

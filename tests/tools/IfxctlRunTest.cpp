@@ -71,11 +71,7 @@ std::string statusLine(int status) {
     return status == 0 ? "" : "ifxctl: exit status " + std::to_string(status) + "\n";
 }
 
-// A shell that echoes each line it reads, the last one even without its newline.
-const std::string kLineReader = R"(while IFS= read -r l || [ -n "$l" ]; do echo "got:$l"; done)";
-
 TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     const struct {
         const char* name;
         std::vector<std::string> options;
@@ -89,7 +85,7 @@ TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const IfxctlResult result = ifxctl.Run(
-            command(c.options, {ifxtest::ShellPath(), "-c", kLineReader}, true), c.input);
+            command(c.options, {ifxtest::ChildHelperPath(), "--lines", "got:"}, true), c.input);
         EXPECT_EQ(result.out, c.output);
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.status, 0);
@@ -97,20 +93,23 @@ TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
 }
 
 TEST_P(IfxctlRunTest, PassesBytesUnchangedToAFilter) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     // NUL bytes, a carriage return and no final newline; more than a pipe holds.
     std::string input;
     for (int i = 0; i < 20000; ++i) {
         input += "line " + std::to_string(i) + std::string("\0\r\n", 3);
     }
     input += "tail";
-    const IfxctlResult cat =
-        ifxctl.Run(command({}, {ifxtest::ShellPath(), "-c", "exec cat"}, true), input);
-    EXPECT_TRUE(cat.out == input) << cat.out.size() << " bytes of " << input.size();
-    EXPECT_EQ(cat.status, 0) << cat.err;
-    // grep takes text with NUL bytes for binary: none must be added.
-    const IfxctlResult grep = ifxctl.Run(
-        command({}, {ifxtest::ShellPath(), "-c", "exec grep sec"}, true), "first\nsecond\n");
+    const IfxctlResult copy =
+        ifxctl.Run(command({}, {ifxtest::ChildHelperPath(), "--copy"}, true), input);
+    EXPECT_TRUE(copy.out == input) << copy.out.size() << " bytes of " << input.size();
+    EXPECT_EQ(copy.status, 0) << copy.err;
+}
+
+// grep takes text with NUL bytes for binary: none must be added.
+TEST_P(IfxctlRunTest, GivesGrepTextItTakesForText) {
+    const char* grepPath = "/bin/grep";
+    IFXTEST_SKIP_WITHOUT_PROGRAM(grepPath);
+    const IfxctlResult grep = ifxctl.Run(command({}, {grepPath, "sec"}, true), "first\nsecond\n");
     EXPECT_EQ(grep.out, "second\n");
     EXPECT_EQ(grep.status, 0) << grep.err;
 }
@@ -197,11 +196,10 @@ TEST_P(IfxctlRunTest, QuotesTheReasonOfALaunchThatFailedInTheUtilitysProcess) {
 }
 
 TEST_P(IfxctlRunTest, ALaunchCodeFromTheUtilityItselfIsItsOwn) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     for (const int code : {77, 79, 81}) {
         SCOPED_TRACE(code);
         const IfxctlResult result =
-            run({}, "", {ifxtest::ShellPath(), "-c", "exit " + std::to_string(code)});
+            run({}, "", {ifxtest::ChildHelperPath(), "--exit", std::to_string(code)});
         EXPECT_EQ(result.status, code);
         EXPECT_EQ(result.err, statusLine(code));
     }
@@ -319,17 +317,15 @@ TEST_P(IfxctlRunTest, KeepsTheUtilityGoingWhenStandardOutputIsGone) {
 // A stop request that another process sends to ifxctl reaches the utility, which runs as
 // another user where the tests may switch, and ifxctl ends with the utility's status.
 TEST_P(IfxctlRunTest, PassesStopRequestsOnAndLeavesNoUtilityBehind) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     std::vector<std::string> options{"--send", "hold"};
     if (::geteuid() == 0) {
         options.insert(options.begin(), {"--user", "nobody"});
     }
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
-        // The shell tells the utility's pid, then becomes the helper, which holds.
-        const IfxctlRunner::Started started = ifxctl.Start(
-            command(options, {ifxtest::ShellPath(), "-c",
-                              "echo $$; exec " + std::string(ifxtest::ChildHelperPath())}));
+        // The helper tells its pid, then holds.
+        const IfxctlRunner::Started started =
+            ifxctl.Start(command(options, {ifxtest::ChildHelperPath(), "--commands", "pid"}));
         ASSERT_GT(started.pid, 0);
         std::string output;
         const bool held = ifxtest::ReadUntil(started.output, output, "holding\n");
@@ -371,7 +367,6 @@ TEST(IfxctlRun, RefusesALaunchThatDoesNotFitTheProcessServiceBlock) {
 // Without -v or a log file named, the operator sees the utility's output and ifxctl's own
 // lines alone, and the private log is gone afterwards.
 TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     IfxctlRunner ifxctl;
     const std::string temporary = ifxctl.dir().file("tmp");
     ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
@@ -382,8 +377,11 @@ TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
         std::string err;
         int status;
     } cases[] = {
-        {{"run", "--", ifxtest::ShellPath(), "-c", "echo one; echo two >&2"}, "one\ntwo\n", "", 0},
-        {{"run", "--", ifxtest::ShellPath(), "-c", "echo bye; exit 3"},
+        {{"run", "--", ifxtest::ChildHelperPath(), "--commands", "echo one", "stderr two"},
+         "one\ntwo\n",
+         "",
+         0},
+        {{"run", "--", ifxtest::ChildHelperPath(), "--commands", "echo bye", "exit 3"},
          "bye\n",
          "ifxctl: exit status 3\n",
          3},
@@ -411,7 +409,6 @@ TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
 // An ifxctl that is not root cannot switch to another user: the user exists, so only the
 // launch's child finds out, and its logged reason is quoted.
 TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     const char* setpriv = "/usr/bin/setpriv";
     if (::geteuid() != 0 || ::access(setpriv, X_OK) != 0) {
         GTEST_SKIP() << "needs root and setpriv to run ifxctl as nobody";
@@ -425,8 +422,8 @@ TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
     const std::string suffix = " (Operation not permitted)\n";
     for (const bool direct : {false, true}) {
         SCOPED_TRACE(direct ? "direct" : "process service");
-        std::vector<std::string> args{"run", "--user", "root", "--", ifxtest::ShellPath(),
-                                      "-c",  "exit 0"};
+        std::vector<std::string> args{"run",    "--user", "root", "--", ifxtest::ChildHelperPath(),
+                                      "--exit", "0"};
         if (direct) {
             args.insert(args.begin() + 1, "--direct");
         }
@@ -439,10 +436,9 @@ TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
 }
 
 TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
-    IFXTEST_SKIP_WITHOUT_PROGRAM(ifxtest::ShellPath());
     IfxctlRunner ifxctl;
     const IfxctlResult result =
-        ifxctl.Run({"-v", "run", "--", ifxtest::ShellPath(), "-c", "echo one"}, "",
+        ifxctl.Run({"-v", "run", "--", ifxtest::ChildHelperPath(), "--commands", "echo one"}, "",
                    {{"JX_LOG_FILE", std::nullopt}});
     EXPECT_EQ(result.out, "one\n");
     EXPECT_NE(result.err.find("[IfxChildProcess::InitializeLinux]"), std::string::npos)

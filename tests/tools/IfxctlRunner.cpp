@@ -75,10 +75,6 @@ const char* ChildHelperPath() {
     return IFXTEST_CHILD_HELPER;
 }
 
-const char* ShellPath() {
-    return IFXTEST_SHELL;
-}
-
 IfxctlRunner::IfxctlRunner() = default;
 
 std::vector<std::string> IfxctlRunner::environment(const EnvChanges& changes) const {

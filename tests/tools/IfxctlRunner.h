@@ -16,9 +16,6 @@ namespace ifxtest {
 // Paths set by the build.
 const char* IfxctlPath();
 const char* ChildHelperPath();
-// The system's shell, for utilities that are shell scripts; a test that needs it skips
-// where the system has none.
-const char* ShellPath();
 
 // Variables to set (or, without a value, to remove) in the program's environment.
 using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
