@@ -200,9 +200,8 @@ void IfxChildProcess::PostFork(void* argument) {
     // A block that InitializeLinux did not fill (a caller handing PostFork to
     // JxProcess::Fork itself): the child prepares for itself, with the lookups,
     // allocation and environment reading that the launch otherwise keeps out of the
-    // child. Only a child of fork gets here (see above). The
-    // preparation has to live until exec, since the program's environment points into
-    // it.
+    // child. Only a child of fork gets here (see above). The preparation has to live until
+    // exec, since the program's environment points into it.
     char ifxUser[kTextCapacity] = {};
     char* envName[16] = {};
     char* envValue[16] = {};

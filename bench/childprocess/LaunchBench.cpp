@@ -387,6 +387,24 @@ class ForkedLaunches {
     bool m_wanted;
 };
 
+// One launch of the given kind with its round trip and wait; false when any step failed.
+bool launchRoundTrip(ParentSizeLaunch launch, std::string& path, std::string& user,
+                     EvEvent& event) {
+    switch (launch) {
+        case kPosixSpawn:
+            return spawnRoundTripAndWait(path.c_str());
+        case kInitializeLinux:
+        case kInitializeLinuxForked:
+            return initializeLinuxRoundTrip(path, user);
+        case kInitialize:
+        case kInitializeForked:
+            return initializeRoundTrip(path, event);
+        case kSharedMemoryStart:
+            return sharedMemoryStartRoundTripAndWait(path.c_str());
+    }
+    return false;
+}
+
 void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
     const size_t mib = static_cast<size_t>(state.range(0));
     if (!ParentBallast::instance().growTo(mib)) {
@@ -400,24 +418,7 @@ void BM_ParentSize(benchmark::State& state, ParentSizeLaunch launch) {
     std::string path = IFXBENCH_CHILD_HELPER;
     std::string user = ownUserName();
     for (auto _ : state) {
-        bool ok = false;
-        switch (launch) {
-            case kPosixSpawn:
-                ok = spawnRoundTripAndWait(path.c_str());
-                break;
-            case kInitializeLinux:
-            case kInitializeLinuxForked:
-                ok = initializeLinuxRoundTrip(path, user);
-                break;
-            case kInitialize:
-            case kInitializeForked:
-                ok = initializeRoundTrip(path, event);
-                break;
-            case kSharedMemoryStart:
-                ok = sharedMemoryStartRoundTripAndWait(path.c_str());
-                break;
-        }
-        if (!ok) {
+        if (!launchRoundTrip(launch, path, user, event)) {
             state.SkipWithError("launch, round trip or child failed");
             break;
         }
@@ -441,22 +442,10 @@ void BM_EightThreads(benchmark::State& state, ParentSizeLaunch launch) {
     std::string path = IFXBENCH_CHILD_HELPER;
     std::string user = ownUserName();
     for (auto _ : state) {
-        bool ok = false;
-        switch (launch) {
-            case kPosixSpawn:
-                ok = spawnRoundTripAndWait(path.c_str());
-                break;
-            case kInitializeLinux:
-                ok = initializeLinuxRoundTrip(path, user);
-                break;
-            default:
-                if (!event) {
-                    event.emplace();
-                }
-                ok = initializeRoundTrip(path, *event);
-                break;
+        if (!event) {
+            event.emplace();
         }
-        if (!ok) {
+        if (!launchRoundTrip(launch, path, user, *event)) {
             state.SkipWithError("launch, round trip or child failed");
             break;
         }

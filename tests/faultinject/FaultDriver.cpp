@@ -255,16 +255,21 @@ char* text(std::string& value) {
     return value.empty() ? nullptr : &value[0];
 }
 
+// The one environment pair every launch sets, in the lists the launches take.
+struct ProbePair {
+    char name[12] = "FAULT_PROBE";
+    char value[2] = "1";
+    char* names[2] = {name, nullptr};
+    char* values[2] = {value, nullptr};
+};
+
 void initialize(const Setup& setup, Report& report, Afterwards& after) {
     std::string program = setup.program;
     std::string user = setup.user;
-    char name[] = "FAULT_PROBE";
-    char value[] = "1";
-    char* names[] = {name, nullptr};
-    char* values[] = {value, nullptr};
+    ProbePair pair;
     IfxChildProcess child;
-    const int launched = child.Initialize(text(program), nullptr, text(user), names, values,
-                                          nullptr, false, false, false, nullptr);
+    const int launched = child.Initialize(text(program), nullptr, text(user), pair.names,
+                                          pair.values, nullptr, false, false, false, nullptr);
     launchReport(child, launched, report);
     if (launched == 0) {
         after.reap = child.m_childpid;
@@ -276,14 +281,12 @@ void initialize(const Setup& setup, Report& report, Afterwards& after) {
 void initializeLinux(const Setup& setup, bool waitThread, Report& report) {
     std::string program = setup.program;
     std::string user = setup.user;
-    char name[] = "FAULT_PROBE";
-    char value[] = "1";
-    char* names[] = {name, nullptr};
-    char* values[] = {value, nullptr};
+    ProbePair pair;
     EvEvent event;
     IfxChildProcess child;
-    const int launched = child.InitializeLinux(text(program), nullptr, text(user), names, values,
-                                               &event, false, waitThread, false, nullptr);
+    const int launched =
+        child.InitializeLinux(text(program), nullptr, text(user), pair.names, pair.values, &event,
+                              false, waitThread, false, nullptr);
     launchReport(child, launched, report);
     if (launched != 0) {
         child.Finalize();
