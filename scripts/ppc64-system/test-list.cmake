@@ -1,5 +1,6 @@
 # cmake -DJSON=<file> -DEMULATOR=<words> -DLIST=<file> -DHOST_LIST=<file>
-#       [-DBASE_ENV=<NAME=VALUE;...>] [-DEXCLUDE_LABELS=<label;...>] -P test-list.cmake
+#       [-DBASE_ENV=<NAME=VALUE;...>] [-DEXCLUDE_LABELS=<label;...>]
+#       [-DTIMEOUT_CAP=<seconds>] -P test-list.cmake
 #
 # Turns `ctest --show-only=json-v1` of a cross build into the list that the system image's
 # /init runs (format in tests/system/TestList.h), since the image has no CTest. A test
@@ -8,6 +9,10 @@
 # check) goes to HOST_LIST, one name a line, for CTest to run here. Tests carrying one of
 # EXCLUDE_LABELS, and disabled tests, are left out. A property whose meaning the image's
 # runner does not implement stops the conversion rather than being ignored.
+#
+# TIMEOUT_CAP bounds every test's time limit in the image (a test's own lower TIMEOUT
+# stays): CTest's limits are sized for sanitizer builds, and a test that hangs in the
+# emulated machine must not hold the whole run for them.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(variable JSON EMULATOR LIST HOST_LIST)
@@ -15,6 +20,10 @@ foreach(variable JSON EMULATOR LIST HOST_LIST)
         message(FATAL_ERROR "test-list.cmake: ${variable} is not set")
     endif()
 endforeach()
+
+if(NOT DEFINED TIMEOUT_CAP)
+    set(TIMEOUT_CAP 0)
+endif()
 
 file(READ ${JSON} json)
 list(LENGTH EMULATOR emulator_words)
@@ -149,6 +158,9 @@ foreach(t RANGE ${last_test})
     string(APPEND lines "test ${name}\n")
     if(dir)
         string(APPEND lines "dir ${dir}\n")
+    endif()
+    if(TIMEOUT_CAP GREATER 0 AND (timeout EQUAL 0 OR timeout GREATER TIMEOUT_CAP))
+        set(timeout ${TIMEOUT_CAP})
     endif()
     string(APPEND lines "timeout ${timeout}\n${fields}")
     foreach(word IN LISTS program_command)

@@ -166,7 +166,9 @@ std::string statusLines(const std::string& statusPath, const std::vector<std::st
     return picked;
 }
 
-// Uid, Gid and Groups of every thread of this process, by thread id.
+// Uid, Gid and Groups of every thread of this process, by thread id. A thread that
+// pthread_join has already returned for may still be listed while the kernel finishes it,
+// and be gone when its status is read: such a thread is left out, not counted as empty.
 std::map<std::string, std::string> credentialsOfEveryThread() {
     std::map<std::string, std::string> byThread;
     DIR* tasks = ::opendir("/proc/self/task");
@@ -175,13 +177,20 @@ std::map<std::string, std::string> credentialsOfEveryThread() {
     }
     while (const dirent* entry = ::readdir(tasks)) {
         if (entry->d_name[0] != '.') {
-            byThread[entry->d_name] =
+            std::string credentials =
                 statusLines(std::string("/proc/self/task/") + entry->d_name + "/status",
                             {"Uid", "Gid", "Groups"});
+            if (!credentials.empty()) {
+                byThread[entry->d_name] = std::move(credentials);
+            }
         }
     }
     ::closedir(tasks);
     return byThread;
+}
+
+std::string currentThreadId() {
+    return std::to_string(static_cast<long>(::syscall(SYS_gettid)));
 }
 
 size_t countOpenDescriptors() {
@@ -299,12 +308,19 @@ TEST_F(JxChildStartTest, RawIdChangeInTheChildLeavesEveryThreadOfTheParentAsItWa
     std::mutex mutex;
     std::condition_variable released;
     bool done = false;
+    std::vector<std::string> idleIds;
     std::vector<std::thread> idle;
     for (int i = 0; i < 2; ++i) {
         idle.emplace_back([&] {
             std::unique_lock<std::mutex> lock(mutex);
+            idleIds.push_back(currentThreadId());
+            released.notify_all();
             released.wait(lock, [&] { return done; });
         });
+    }
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        released.wait(lock, [&] { return idleIds.size() == idle.size(); });
     }
 
     struct SwitchRequest {
@@ -360,8 +376,14 @@ TEST_F(JxChildStartTest, RawIdChangeInTheChildLeavesEveryThreadOfTheParentAsItWa
         launcher.join();
     }
 
+    // This thread and the idle ones are there for sure; the launchers, joined, may still
+    // be listed while they finish. Every thread that can be read must be as it was.
     const std::map<std::string, std::string> threads = credentialsOfEveryThread();
-    EXPECT_EQ(threads.size(), 3u);  // this one and the idle ones
+    std::vector<std::string> expectedThreads = idleIds;
+    expectedThreads.push_back(currentThreadId());
+    for (const std::string& tid : expectedThreads) {
+        EXPECT_EQ(threads.count(tid), 1u) << "thread " << tid << " is missing";
+    }
     for (const auto& [tid, credentials] : threads) {
         SCOPED_TRACE("thread " + tid);
         EXPECT_EQ(credentials, own);

@@ -10,6 +10,8 @@
 // Arguments: the test list and the number of tests to run at a time (default: one per
 // processor).
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "TestList.h"
 #include "TestRunner.h"
@@ -31,6 +34,7 @@ namespace {
 
 const char kDefaultList[] = "/ifxtest/tests.list";
 const char kOutputDir[] = "/ifxtest/output";
+const char kImageTmp[] = "/ifxtest/image-tmp";
 
 void say(const std::string& line) {
     const std::string text = line + "\n";
@@ -42,6 +46,63 @@ void mountOrSay(const char* source, const char* target, const char* type, const 
     if (::mount(source, target, type, MS_NOSUID, data) != 0) {
         say(std::string("ifxtest: cannot mount ") + type + " on " + target + ": " +
             std::strerror(errno));
+    }
+}
+
+std::vector<std::string> entriesOf(const char* path) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path);
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// A mount point of the same kind as what will be bound onto it.
+bool makeMountPoint(const std::string& source, const std::string& target) {
+    struct stat info {};
+    if (::lstat(source.c_str(), &info) != 0) {
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return ::mkdir(target.c_str(), 0755) == 0;
+    }
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    return fd >= 0 && ::close(fd) == 0;
+}
+
+// The tests get a fresh, writable /tmp of their own. A tree checked out under /tmp, whose
+// programs and files the image carries at their paths there (the tests name each other by
+// absolute paths), would be hidden by it: whatever the image has below /tmp is bound back
+// onto the new /tmp, entry by entry, from a bind mount of the image's own /tmp taken first.
+void mountTmpKeepingTheImagesEntries() {
+    const std::vector<std::string> entries = entriesOf("/tmp");
+    if (entries.empty()) {
+        mountOrSay("tmpfs", "/tmp", "tmpfs", "mode=1777");
+        return;
+    }
+    ::mkdir(kImageTmp, 0700);
+    if (::mount("/tmp", kImageTmp, nullptr, MS_BIND, nullptr) != 0) {
+        say(std::string("ifxtest: cannot bind the image's /tmp to ") + kImageTmp + ": " +
+            std::strerror(errno) + "; /tmp stays the image's own");
+        return;
+    }
+    mountOrSay("tmpfs", "/tmp", "tmpfs", "mode=1777");
+    for (const std::string& name : entries) {
+        const std::string source = std::string(kImageTmp) + "/" + name;
+        const std::string target = "/tmp/" + name;
+        if (!makeMountPoint(source, target) ||
+            ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+            say("ifxtest: cannot bind " + source + " back onto " + target + ": " +
+                std::strerror(errno));
+        }
     }
 }
 
@@ -102,7 +163,7 @@ int main(int argc, char** argv) {
     mountOrSay("proc", "/proc", "proc", nullptr);
     mountOrSay("sysfs", "/sys", "sysfs", nullptr);
     mountOrSay("devtmpfs", "/dev", "devtmpfs", nullptr);
-    mountOrSay("tmpfs", "/tmp", "tmpfs", "mode=1777");
+    mountTmpKeepingTheImagesEntries();
     mountOrSay("tmpfs", "/dev/shm", "tmpfs", "mode=1777");
 
     const pid_t runner = ::fork();

@@ -1,5 +1,6 @@
 #include "TestRunner.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <regex.h>
@@ -50,6 +51,65 @@ std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::vector<std::string> numericEntries(const std::string& dirPath) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(dirPath.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9') {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// The process group of the process whose /proc/<pid>/stat this is, or -1. The command
+// name in parentheses may hold blanks and parentheses, so fields count from the last ')'.
+long processGroupOf(const std::string& stat) {
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state;
+    long parent = 0;
+    long group = -1;
+    fields >> state >> parent >> group;
+    return fields ? group : -1;
+}
+
+// What every thread of every process in the group waits in: the guest kernel has no stack
+// traces, so the system call each one is in (number and arguments: a futex's address
+// tells which lock), its wait channel and its state are what a hang leaves to read.
+std::string describeGroup(pid_t group) {
+    std::string text;
+    for (const std::string& pid : numericEntries("/proc")) {
+        const std::string process = "/proc/" + pid;
+        if (processGroupOf(readFile(process + "/stat")) != group) {
+            continue;
+        }
+        text += "ifxtest:   process " + pid + " (" + trimmed(readFile(process + "/comm")) + ")\n";
+        for (const std::string& tid : numericEntries(process + "/task")) {
+            const std::string task = process + "/task/" + tid;
+            text += "ifxtest:     thread " + tid +
+                    " syscall: " + trimmed(readFile(task + "/syscall")) +
+                    "; wchan: " + trimmed(readFile(task + "/wchan")) +
+                    "; stat: " + trimmed(readFile(task + "/stat")) + "\n";
+        }
+    }
+    return text.empty() ? "ifxtest:   no process left in the group\n" : text;
 }
 
 // The base environment with the test's own NAME=VALUE entries over it.
@@ -200,6 +260,7 @@ class Runner {
         }
         Running running;
         running.index = index;
+        const std::string cannotEnter = "ifxtest: cannot enter the working directory " + test.dir;
         running.outputPath = m_outputDir + "/" + std::to_string(index) + ".out";
         // Everything the child needs is ready before fork: the child only calls the
         // system.
@@ -217,7 +278,8 @@ class Runner {
         running.started = now();
         running.pid = ::fork();
         if (running.pid == 0) {
-            runChild(test.dir.c_str(), argv.data(), envp.data(), input, output);
+            runChild(test.dir.c_str(), cannotEnter.c_str(), argv.data(), envp.data(), input,
+                     output);
         }
         ::close(output);
         ::close(input);
@@ -235,16 +297,18 @@ class Runner {
     }
 
     // The test's own process group, so that a time-out ends whatever it started.
-    [[noreturn]] static void runChild(const char* dir, char* const* argv, char* const* envp,
-                                      int input, int output) {
+    [[noreturn]] static void runChild(const char* dir, const char* cannotEnter, char* const* argv,
+                                      char* const* envp, int input, int output) {
         ::setpgid(0, 0);
         if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
             ::dup2(output, STDERR_FILENO) < 0) {
             ::_exit(126);
         }
         if (::chdir(dir) != 0) {
-            static const char message[] = "ifxtest: cannot enter the working directory\n";
-            (void)!::write(STDERR_FILENO, message, sizeof message - 1);
+            // The runner has one thread, so strerror is safe here.
+            const std::string message =
+                std::string(cannotEnter) + ": " + std::strerror(errno) + "\n";
+            (void)!::write(STDERR_FILENO, message.data(), message.size());
             ::_exit(127);
         }
         ::execve(argv[0], argv, envp);
@@ -289,6 +353,9 @@ class Runner {
             if (timeout > 0 && !running.timedOut &&
                 now() >= running.started + static_cast<double>(timeout)) {
                 running.timedOut = true;
+                say("ifxtest: " + m_list.tests[running.index].name + " timed out after " +
+                    std::to_string(timeout) + " s; what its threads wait in:\n" +
+                    trimmed(describeGroup(running.pid)));
                 ::kill(-running.pid, SIGKILL);
             }
             still.push_back(running);
