@@ -9,7 +9,7 @@
 class ZUUTILS_API CZuFile {
   public:
     // The most ReadWholeFile reads: far more than any configuration or settings file.
-    static constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
+    static constexpr std::size_t kMaxFileBytes = std::size_t{16} * 1024 * 1024;
 
     // Replaces content with every byte of the regular file that path names, read to its
     // end (its recorded size is not trusted). On failure content is left empty and the
