@@ -309,10 +309,6 @@ int startChild(void (*body)(void*), void* argument, bool changesCredentials, pid
     return 0;
 }
 
-}  // namespace
-
-namespace {
-
 pid_t startReportingErrors(void (*body)(void*), void* argument, bool changesCredentials,
                            int* error) {
     // The child writes the calling thread's errno (it runs on this thread's TLS), so the
