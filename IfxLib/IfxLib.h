@@ -69,12 +69,16 @@ struct IfxChildParam {
 //
 // Core dumps: a child that shares the agent's memory and switches user makes the kernel
 // reset the agent's dumpable flag (the child's credential change applies to the memory it
-// runs in). Launches in flight are counted process-wide; once none is left, a flag that
-// was 1 before the first of them is 1 again, so a later crash of the agent still leaves a
-// core file. The window that remains: while any launch's child has not yet executed its
-// program (an exec that hangs on a dead mount, say), the flag stays 0, and a crash of the
-// agent in that time leaves no core file. It is never set back earlier, as a dumpable
-// child running as the Informix user could be attached by that user's processes.
+// runs in). Launches in flight whose child changes the effective or filesystem uid or gid
+// are counted process-wide; once none is left, a flag that was 1 before the first of them
+// is 1 again, so a later crash of the agent still leaves a core file. A launch without such
+// a change (no user, the agent's own, root to root) never touches the flag. What remains:
+// while any such launch's child has not yet executed its program (an exec that hangs on a
+// dead mount, say), the flag stays 0, and a crash of the agent in that time leaves no core
+// file; it is never set back earlier, as a dumpable child running as the Informix user
+// could be attached by that user's processes. And an agent that sets the flag itself while
+// such a launch is in flight may find it set back to the value noted when the first began.
+// A process the agent forks meanwhile starts with none in flight and that noted value.
 //
 // The child: before it executes the program it resets every caught signal to its default
 // (ignored ones stay ignored, but SIGPIPE, which the launch ignores in the agent, is
@@ -217,15 +221,18 @@ class IFXLIB_API IfxChildProcess {
 // afterwards; -1 when the file cannot be read or is empty (value untouched), when nothing
 // was found into an empty value, or for a null argument. value must be large enough for
 // any value of the file, which the file decides: prefer the form with a capacity below.
+// Only a regular file of at most 16 MiB is read; anything else (a FIFO, a device, a larger
+// file) cannot be read, at once and without blocking.
 IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value);
 
 // The same search and log lines, bounded: never writes more than capacity bytes into value
 // and never reads what value held before. 0 with the value and its NUL when the first
 // matching line has a value that fits; otherwise -1, value untouched, and errno says why:
-// the read's error when the file cannot be read, ENODATA for an empty file or when the
-// matching line has no value, ENOENT when no line names the parameter, ERANGE when the
-// value and its NUL need more than capacity bytes (logged with both sizes), EINVAL for a
-// null argument or a capacity of 0. A missing file and a missing parameter both give
+// the read's error when the file cannot be read (EINVAL for no regular file, EFBIG for
+// more than 16 MiB), ENODATA for an empty file or when the matching line has no value,
+// ENOENT when no line names the parameter, ERANGE when the value and its NUL need more
+// than capacity bytes (logged with both sizes), EINVAL for a null argument or a capacity
+// of 0. A missing file and a missing parameter both give
 // ENOENT: a caller that must tell them apart looks at the file itself.
 IFXLIB_API int ReadFromOnconfig(const char* onconfigPath, const char* paramName, char* value,
                                 size_t capacity);

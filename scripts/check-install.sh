@@ -89,6 +89,16 @@ done
 "$work/pc-direct_launch" "$data/demo-utility.sh"
 "$work/pc-read_configuration" "$data/onconfig.demo" "$data/registry"
 "$work/pc-tokens_and_shims"
+# The two FXString operations the installed header gives inline must link in a consumer.
+printf '%s\n' '#include <ZuUtils/FXString.h>' 'int main() {' \
+    '    const std::string line = "# TAPEDEV /dev/tape";' \
+    '    return FXString::CompareLeft(line, "#") == 0 &&' \
+    '                   FXString::FindString(line, "TAPEDEV", false) == line.c_str() + 2' \
+    '               ? 0' \
+    '               : 1;' '}' >"$work/fxstring.cpp"
+g++ -std=c++17 -Wall -Wextra -Werror "$work/fxstring.cpp" -o "$work/pc-fxstring" "${flags[@]}" \
+    -Wl,-rpath,"$libdir"
+"$work/pc-fxstring" || fail "FXString's inline operations through the installed header"
 
 echo "== the installed ifxctl"
 "$prefix/bin/ifxctl" --version

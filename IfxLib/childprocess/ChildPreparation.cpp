@@ -26,6 +26,8 @@ ChildPreparation PrepareChild(const char* user, bool withGroups, char** envName,
     prepared.envp = prepared.environment.Entries();
     if (user != nullptr) {
         prepared.user = ResolveUser(user, withGroups);
+        prepared.switchesUser = prepared.user.lookupError == 0;
+        prepared.switchTo = JxChildCredentials{prepared.user.uid, prepared.user.gid};
     }
     prepared.agentUser = ::geteuid();
     return prepared;

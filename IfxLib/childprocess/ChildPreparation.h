@@ -35,6 +35,12 @@ struct ChildPreparation {
     // The caller's signal mask, for the child to put back once its signal handlers are the
     // defaults; null when the parent did not block signals around the fork.
     const sigset_t* callerSignals = nullptr;
+    // The ids the child switches to, when it switches user (a user was named and found);
+    // a start sharing memory counts for the agent's dumpable flag only if they differ from
+    // the agent's.
+    bool switchesUser = false;
+    JxChildCredentials switchTo{};
+    const JxChildCredentials* SwitchesTo() const { return switchesUser ? &switchTo : nullptr; }
     // Set when the child is started with JxStartChildSharingMemory, which has already set
     // caught signals back to their defaults and keeps every signal blocked until
     // JxExecChild puts the caller's mask back: the child must neither repeat the one nor

@@ -122,7 +122,7 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
                 s->self->RunDirectChild(s->path, s->argv, s->ifxUser, s->envName, s->envValue,
                                         *s->prepared);
             };
-            pid = JxStartChildSharingMemory(body, &start, &startError);
+            pid = JxStartChildSharingMemoryAs(body, &start, prepared.SwitchesTo(), &startError);
             if (pid < 0 && ifxlib::ForkAfterRefusedSharedStart(startError)) {
                 EvDebug::Debug(m_pevent, kTag,
                                "cannot start the child sharing memory: errno=%d; forking",

@@ -152,7 +152,7 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
             // Only blocks filled here go to Spawn: PostFork prepares a foreign block in the
             // child, which only a forked child may do.
             prepared.startedSharingMemory = true;
-            started = m_pprocess->Spawn(PostFork, params.block, errorText, kErrorTextSize);
+            started = m_pprocess->SpawnAs(PostFork, params.block, prepared.SwitchesTo(), nullptr);
             startError = GETLASTERROR();
             if (!started && ifxlib::ForkAfterRefusedSharedStart(startError)) {
                 EvDebug::Debug(m_pevent, kTag,

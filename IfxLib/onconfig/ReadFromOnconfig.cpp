@@ -5,7 +5,6 @@
 
 #include <IfxLib/IfxLib.h>
 #include <IfxLib/platform/HostServices.h>
-#include <IfxLib/text/FXStringInline.h>
 
 namespace {
 

@@ -27,11 +27,15 @@ unsigned int GETENVIRONMENTVARIABLE(const char* name, char* buffer, unsigned int
         }
         value = stored;
         trim_both(value);
-        // Later readers of the variable, and children started from now on, see it trimmed.
-        // Only a value that trimming shortened is written: an entry may sit in read-only
-        // memory (putenv of a string literal), and one with nothing to trim is left as is.
+        // Later readers of the variable, and children started from now on, see it trimmed,
+        // through an entry of its own: the one found may be memory the caller gave putenv,
+        // read-only (a string literal) or still in use. An entry with nothing to trim is
+        // left as is. Should the new one be refused (no memory), only this reader gets the
+        // trimmed value.
         if (value.size() != std::strlen(stored)) {
-            std::memmove(stored, value.c_str(), value.size() + 1);
+            const int saved = errno;
+            ::setenv(name, value.c_str(), 1);
+            errno = saved;
         }
     }
 

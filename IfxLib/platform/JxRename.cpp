@@ -86,7 +86,9 @@ int jxrename(char* from, char* to) {
         return -1;
     }
     if (::rename(temporary.c_str(), to) != 0) {
-        const int saved = errno;
+        // A directory target: rename(2) says EISDIR, but a move by link fails with EEXIST
+        // there (the name is taken), and callers test for that.
+        const int saved = errno == EISDIR ? EEXIST : errno;
         ::unlink(temporary.c_str());
         errno = saved;
         return -1;

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -262,6 +264,93 @@ TEST_F(HeldExec, TheDumpableFlagWaitsForEveryChildBeforeItsExec) {
         ReleaseAndFinish(held, how, nobodyIds);
         EXPECT_EQ(DumpableFlag(), 1);
     }
+}
+
+// Which of a forked worker's expectations failed, as its exit code: the flag it starts
+// with, its own launch as nobody, and the flag after that launch.
+enum WorkerFault { kStartedUndumpable = 1, kLaunchFailed = 2, kUndumpableAfterLaunch = 4 };
+
+[[noreturn]] void RunWorker() {
+    int faults = DumpableFlag() == 1 ? 0 : kStartedUndumpable;
+    IfxChildProcess child;
+    ifxtest::LaunchArgs args;
+    args.path = ifxtest::ChildHelperPathForAnyUser();
+    args.user = "nobody";
+    if (ifxtest::LaunchChild(child, Launch::Direct, args) != 0) {
+        faults |= kLaunchFailed;
+    } else {
+        child.Finalize();
+        if (ifxtest::WaitForStatus(child, Launch::Direct) != 0) {
+            faults |= kLaunchFailed;
+        }
+    }
+    if (DumpableFlag() != 1) {
+        faults |= kUndumpableAfterLaunch;
+    }
+    // The raw call: a sanitizer's exit-time checks would report the parent's threads,
+    // which this copy of it inherited the records of, and change the exit code.
+    ::syscall(SYS_exit_group, faults);
+    ::_exit(faults);
+}
+
+// The agent forks a worker while a launch as nobody is held in exec, the held child
+// having cleared the flag of the memory it shares with us. None of our children runs in
+// the worker's memory: it starts dumpable, with no launch in flight, so its own launches
+// leave it dumpable too (a crash of it leaves a core file).
+TEST_F(HeldExec, AProcessForkedWhileALaunchIsHeldStartsDumpableWithNothingInFlight) {
+    const std::string nobodyIds = ifxtest::ExpectedIdsOf("nobody");
+    ASSERT_TRUE(ifxtest::ExecutableBy("nobody", ifxtest::ChildHelperPathForAnyUser()));
+    ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+    for (Launch how : kLaunches) {
+        SCOPED_TRACE(ifxtest::LaunchName(how));
+        ifxtest::LaunchArgs args = HeldProgram();
+        args.user = "nobody";
+        m_fs->HoldNextLookup();
+        LaunchOnThread held(how, args);
+        m_fs->WaitForHeldLookup();
+        ASSERT_EQ(m_fs->error(), "");
+
+        const pid_t worker = ::fork();
+        ASSERT_GE(worker, 0);
+        if (worker == 0) {
+            RunWorker();
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(worker, &status, 0), worker);
+        EXPECT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "faults (1 undumpable at start, 2 launch, 4 "
+                                             "undumpable after its launch)";
+        ReleaseAndFinish(held, how, nobodyIds);
+        EXPECT_EQ(DumpableFlag(), 1);
+    }
+}
+
+// The agent clears its own flag (to keep secrets out of core files) while a launch that
+// switches no credentials is held in exec: the kernel leaves the flag alone for such a
+// child, and so must the launch once it returns. Root switching to root is no change (the
+// service launch without a user names our own).
+TEST_F(HeldExec, ALaunchThatChangesNoCredentialsLeavesTheAgentsOwnFlag) {
+    std::vector<std::optional<std::string>> users = {std::nullopt};
+    if (::geteuid() == 0) {
+        users.emplace_back("root");
+    }
+    for (const std::optional<std::string>& user : users) {
+        for (Launch how : kLaunches) {
+            SCOPED_TRACE(std::string(ifxtest::LaunchName(how)) + " as " + user.value_or("self"));
+            ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+            ifxtest::LaunchArgs args = HeldProgram();
+            args.user = user;
+            m_fs->HoldNextLookup();
+            LaunchOnThread held(how, args);
+            m_fs->WaitForHeldLookup();
+            ASSERT_EQ(m_fs->error(), "");
+            EXPECT_EQ(DumpableFlag(), 1) << "no credential change, no reset by the kernel";
+            ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0), 0);
+            ReleaseAndFinish(held, how, "");
+            EXPECT_EQ(DumpableFlag(), 0) << "the agent's own choice was undone";
+        }
+    }
+    ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +32,27 @@ TEST(EvEventTest, WritesOneLineWithTagInBracketsAndTheExactMessage) {
     EXPECT_EQ(lines[0].tag, " Leading::Tag");
     EXPECT_EQ(lines[0].message, "value 42 and 'text' ");
     EXPECT_EQ(lines[0].pid, ::getpid());
+}
+
+// Lines carry environment values, so a log file the logger creates is its owner's alone,
+// whatever the umask lets through; one that exists keeps the mode its owner chose.
+TEST(EvEventTest, CreatesTheLogFileForItsOwnerAloneAndLeavesAnExistingModeAlone) {
+    ifxtest::TempDir dir;
+    const std::string existing = dir.write("existing.log", "");
+    ASSERT_EQ(::chmod(existing.c_str(), 0644), 0);
+    const mode_t savedMask = ::umask(0);
+    for (const auto& [path, mode] : {std::pair<std::string, mode_t>{dir.file("new.log"), 0600},
+                                     std::pair<std::string, mode_t>{existing, 0644}}) {
+        SCOPED_TRACE(path);
+        const ifxtest::ScopedEnv file("JX_LOG_FILE", path);
+        EvEvent event;
+        EvDebug::Debug(&event, "Tag", "line");
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_NE(ifxtest::readFile(path).find("[Tag] line"), std::string::npos);
+    }
+    ::umask(savedMask);
 }
 
 TEST(EvEventTest, DebugLvlWritesOnlyWhenTheLevelReachesIt) {

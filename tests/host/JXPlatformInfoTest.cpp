@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 
@@ -43,6 +44,20 @@ class JXPlatformInfoTest : public testing::Test {
     int m_sizeAfter = 0;
     std::string m_error;
 };
+
+// A section file is read like any other file of the reader's: a FIFO or a device in its
+// place fails at once instead of blocking or filling memory.
+TEST_F(JXPlatformInfoTest, SectionThatIsNoRegularFileFailsAtOnce) {
+    ASSERT_EQ(::mkfifo(m_dir.file("Fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", m_dir.file("Zero").c_str()), 0);
+    for (const char* section : {"Fifo", "Zero"}) {
+        SCOPED_TRACE(section);
+        int result = 1;
+        EXPECT_EQ(lookup(section, "Plain", 64, &result), std::string(64, '@'));
+        EXPECT_EQ(result, 0);
+        EXPECT_NE(m_error.find("not a regular file"), std::string::npos) << m_error;
+    }
+}
 
 TEST_F(JXPlatformInfoTest, ValuesAreDeliveredVerbatim) {
     struct Case {

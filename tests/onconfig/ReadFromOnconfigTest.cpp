@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -170,6 +173,48 @@ TEST_F(ReadFromOnconfigTest, UnreadableOrEmptyFileLeavesValueAlone) {
         << m_log.text();
     EXPECT_EQ(fromDirectory.result, -1);
     EXPECT_EQ(fromDirectory.value, "keep");
+}
+
+// Files an owner of the ONCONFIG file could put in its place: both forms fail at once with
+// the read's error, log it, and leave value alone.
+TEST_F(ReadFromOnconfigTest, HostileFilesFailAtOnceAndAreLogged) {
+    const std::string fifo = m_dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string zero = m_dir.file("zero");
+    ASSERT_EQ(::symlink("/dev/zero", zero.c_str()), 0);
+    const std::string huge = m_dir.file("huge");
+    {
+        const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        // 1 TiB where the file system allows it, else 1 GiB: far beyond the bound either way.
+        EXPECT_TRUE(::ftruncate(fd, off_t{1} << 40) == 0 || ::ftruncate(fd, off_t{1} << 30) == 0);
+        ::close(fd);
+    }
+    struct Case {
+        const char* name;
+        std::string path;
+        int error;
+    };
+    for (const Case& c : {Case{"a FIFO nobody writes", fifo, EINVAL},
+                          Case{"a symbolic link to /dev/zero", zero, EINVAL},
+                          Case{"a huge sparse file", huge, EFBIG}}) {
+        SCOPED_TRACE(c.name);
+        const std::string logged = "Could not open the file " + c.path + " errno = cannot read '" +
+                                   c.path + "': " + std::strerror(c.error);
+        EXPECT_EQ(lookUpIn(c.path, "NAME", "keep").value, "keep");
+        char value[16] = "keep";
+        errno = 0;
+        EXPECT_EQ(ReadFromOnconfig(c.path.c_str(), "NAME", value, sizeof value), -1);
+        EXPECT_EQ(errno, c.error);
+        EXPECT_STREQ(value, "keep");
+        const std::vector<ifxtest::LogLine> lines = m_log.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const ifxtest::LogLine& line) {
+                                    return line.tag == kTag && line.message.rfind(logged, 0) == 0;
+                                }),
+                  2)
+            << m_log.text();
+    }
 }
 
 TEST_F(ReadFromOnconfigTest, NullArgumentsFail) {

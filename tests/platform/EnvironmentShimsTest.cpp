@@ -51,6 +51,7 @@ class ReadOnlyEntry {
             return;
         }
         char* text = static_cast<char*>(m_page);
+        m_text = text;
         entry.copy(text, m_size - 1);
         text[entry.size()] = '\0';
         EXPECT_EQ(::mprotect(m_page, m_size, PROT_READ), 0);
@@ -66,9 +67,13 @@ class ReadOnlyEntry {
     ReadOnlyEntry(const ReadOnlyEntry&) = delete;
     ReadOnlyEntry& operator=(const ReadOnlyEntry&) = delete;
 
+    // The entry as the page holds it.
+    const char* text() const { return m_text; }
+
   private:
     size_t m_size;
     void* m_page;
+    const char* m_text = "";
 };
 
 TEST(GetEnvironmentVariableTest, ValueWithNothingToTrimIsOnlyRead) {
@@ -81,6 +86,19 @@ TEST(GetEnvironmentVariableTest, ValueWithNothingToTrimIsOnlyRead) {
         EXPECT_STREQ(buffer, value);
         EXPECT_STREQ(std::getenv(kName), value);
     }
+}
+
+// A value that needs trimming in an entry the library must not write: later readers still
+// see it trimmed, through an entry that replaced it.
+TEST(GetEnvironmentVariableTest, ReadOnlyValueToTrimIsReplacedNotWritten) {
+    ScopedEnv restore(kName, std::nullopt);
+    const std::string entryText = std::string(kName) + "=  a ";
+    ReadOnlyEntry entry(entryText);
+    char buffer[8] = "#######";
+    EXPECT_EQ(GETENVIRONMENTVARIABLE(kName, buffer, sizeof buffer), 1u);
+    EXPECT_STREQ(buffer, "a");
+    EXPECT_STREQ(std::getenv(kName), "a");
+    EXPECT_EQ(entry.text(), entryText);
 }
 
 TEST(GetEnvironmentVariableTest, UnsetVariableAndNullArgumentsLeaveTheBufferAlone) {

@@ -72,6 +72,18 @@ TEST(JxRenameTest, FailedLinkKeepsTheTargetAndTheSource) {
     EXPECT_EQ(readFile(dir.file("to")), "precious");
 }
 
+// A move by link finds the name taken: EEXIST, as callers test for, and both stay.
+TEST(JxRenameTest, OntoADirectoryFailsWithEEXISTAndKeepsBoth) {
+    TempDir dir;
+    dir.write("from", "data");
+    ASSERT_EQ(::mkdir(dir.file("directory").c_str(), 0755), 0);
+    errno = 0;
+    EXPECT_EQ(move(dir.file("from"), dir.file("directory")), -1);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(readFile(dir.file("from")), "data");
+    EXPECT_EQ(entries(dir.path()), (std::set<std::string>{"from", "directory"}));
+}
+
 TEST(JxRenameTest, AcrossFileSystemsFailsWithEXDEVAndKeepsBoth) {
     TempDir here;
     struct stat hereInfo {};

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <IfxLib/IfxLib.h>
-#include <IfxLib/text/FXStringInline.h>
 
 #include "ReferenceTokenizer.h"
 
@@ -118,26 +117,6 @@ TEST(GetNextLineTest, MeasuresLineOrSeparator) {
         EXPECT_EQ(GetNextLine(text.data(), c.separator), c.expected);
         EXPECT_EQ(text, c.text);
     }
-}
-
-TEST(FXStringInlineTest, CompareLeftIsZeroExactlyForAPrefix) {
-    EXPECT_EQ(FXString::CompareLeft("abc", ""), 0);
-    EXPECT_EQ(FXString::CompareLeft("# comment", "#"), 0);
-    EXPECT_EQ(FXString::CompareLeft("abc", "abc"), 0);
-    EXPECT_NE(FXString::CompareLeft(" #", "#"), 0);
-    EXPECT_NE(FXString::CompareLeft("ab", "abc"), 0);
-    EXPECT_NE(FXString::CompareLeft("", "#"), 0);
-    EXPECT_LT(FXString::CompareLeft("abc", "abd"), 0);
-    EXPECT_GT(FXString::CompareLeft("abd", "abc"), 0);
-}
-
-TEST(FXStringInlineTest, FindStringPointsIntoTheString) {
-    const std::string line = "TAPEDEV /dev/tape # TAPEDEV";
-    const char* found = FXString::FindString(line, "/dev", false);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found - line.c_str(), 8);
-    EXPECT_EQ(FXString::FindString(line, "LTAPEDEV", false), nullptr);
-    EXPECT_EQ(FXString::FindString(line, "tapedev", false), nullptr);
 }
 
 }  // namespace

@@ -24,11 +24,12 @@ int levelFrom(const char* text) {
 // Never on 0, 1 or 2: in a process whose standard descriptors are closed the log would
 // otherwise take one of their numbers, where a launch that fills the free standard numbers
 // with "/dev/null" would copy the log instead, and closing the log later would free the
-// number again for a pipe. Async-signal-safe, like all of the write path.
+// number again for a pipe. Created for its owner alone: lines carry environment values. An
+// existing file keeps the mode someone gave it. Async-signal-safe, like all of the write path.
 int openLogFile(const char* path) {
     int fd;
     do {
-        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0 || fd > STDERR_FILENO) {
         return fd;

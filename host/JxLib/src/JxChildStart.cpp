@@ -1,7 +1,9 @@
 #include <JxLib/JxChildStart.h>
 
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -163,14 +165,23 @@ class ChildStack {
 // changes its credentials before exec makes the kernel set `dumpable` of the memory it
 // runs in to the system's suid_dumpable (normally 0), and that memory is the caller's: from
 // then on a crash of the caller would leave no core file. The flag is noted when the first
-// of the starts in flight begins and set back to 1 (it was 1) when the last one has
-// returned, its child having executed or ended. Never earlier: a dumpable child that still
-// runs as another user before its exec could be attached with ptrace, or have its
-// /proc/<pid>/mem opened, by any process of that user, and that memory is the caller's. A
-// save and restore per start alone would race: one start would note the 0 that another's
-// child has just set. The child itself never touches the flag.
+// of the credential-changing starts in flight begins and set back to 1 (it was 1) when the
+// last one has returned, its child having executed or ended. Never earlier: a dumpable
+// child that still runs as another user before its exec could be attached with ptrace, or
+// have its /proc/<pid>/mem opened, by any process of that user, and that memory is the
+// caller's. A save and restore per start alone would race: one start would note the 0
+// that another's child has just set. The child itself never touches the flag. Starts whose
+// child keeps the caller's credentials are not counted: the kernel leaves the flag alone
+// for them, and so must we, or an agent's own choice of 0 would be undone.
 class DumpableAcrossStarts {
   public:
+    DumpableAcrossStarts() {
+        // A process forked while a start is in flight would otherwise inherit a count that
+        // nothing in it lowers, and with it the 0 our child set: none of our children runs
+        // in the fork's memory. Should registering fail (no memory at load), such a fork
+        // keeps the flag at 0, as before; nothing else depends on it.
+        ::pthread_atfork(lockForFork, unlockInParent, resetInChild);
+    }
     void enter() {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_inFlight++ == 0) {
@@ -187,6 +198,12 @@ class DumpableAcrossStarts {
     }
 
   private:
+    static void lockForFork();
+    static void unlockInParent();
+    // Runs in every child of fork, the library's own launched children among them, so
+    // only the unlock and one prctl: no allocation, no other lock.
+    static void resetInChild();
+
     std::mutex m_mutex;
     long m_inFlight = 0;
     int m_saved = -1;
@@ -196,17 +213,58 @@ class DumpableAcrossStarts {
 // thread while the process exits still finds it.
 DumpableAcrossStarts g_dumpable;
 
-// One start in flight for the life of the object.
+void DumpableAcrossStarts::lockForFork() {
+    g_dumpable.m_mutex.lock();
+}
+
+void DumpableAcrossStarts::unlockInParent() {
+    g_dumpable.m_mutex.unlock();
+}
+
+void DumpableAcrossStarts::resetInChild() {
+    if (g_dumpable.m_inFlight > 0 && g_dumpable.m_saved == 1) {
+        ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+    }
+    g_dumpable.m_inFlight = 0;
+    g_dumpable.m_mutex.unlock();
+}
+
+// Whether a child that takes these credentials changes what the kernel looks at to reset
+// the dumpable flag: the effective or filesystem uid or gid (commit_creds). Those of the
+// calling thread, the one the child is cloned from. Supplementary groups do not count.
+bool changesDumpableCredentials(const JxChildCredentials* credentials) {
+    if (credentials == nullptr) {
+        return false;
+    }
+    // An invalid id changes nothing and returns the current filesystem id.
+    const uid_t fsuid = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+    const gid_t fsgid = static_cast<gid_t>(::setfsgid(static_cast<gid_t>(-1)));
+    return credentials->uid != ::geteuid() || credentials->uid != fsuid ||
+           credentials->gid != ::getegid() || credentials->gid != fsgid;
+}
+
+// One credential-changing start in flight for the life of the object; none for others.
 class StartInFlight {
   public:
-    StartInFlight() { g_dumpable.enter(); }
-    ~StartInFlight() { g_dumpable.leave(); }
+    explicit StartInFlight(bool counted) : m_counted(counted) {
+        if (m_counted) {
+            g_dumpable.enter();
+        }
+    }
+    ~StartInFlight() {
+        if (m_counted) {
+            g_dumpable.leave();
+        }
+    }
     StartInFlight(const StartInFlight&) = delete;
     StartInFlight& operator=(const StartInFlight&) = delete;
+
+  private:
+    bool m_counted;
 };
 
 // 0 and the child's id in *child, or the errno of the step that failed.
-int startChild(void (*body)(void*), void* argument, pid_t* child) {
+int startChild(void (*body)(void*), void* argument, bool changesCredentials, pid_t* child) {
     if (body == nullptr) {
         return EINVAL;
     }
@@ -229,7 +287,7 @@ int startChild(void (*body)(void*), void* argument, pid_t* child) {
     }
     t_starting.callerMask = callerMask;
     StartRequest request{body, argument};
-    const StartInFlight inFlight;
+    const StartInFlight inFlight(changesCredentials);
     t_starting.active = true;
     // CLONE_VM: no page tables are copied, which is the point. CLONE_VFORK: this thread
     // sleeps until the child has executed or ended, so the child's stack, the request and
@@ -251,14 +309,13 @@ int startChild(void (*body)(void*), void* argument, pid_t* child) {
     return 0;
 }
 
-}  // namespace
-
-pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error) {
+pid_t startReportingErrors(void (*body)(void*), void* argument, bool changesCredentials,
+                           int* error) {
     // The child writes the calling thread's errno (it runs on this thread's TLS), so the
     // caller gets back the value it had.
     const int savedErrno = errno;
     pid_t child = -1;
-    const int code = startChild(body, argument, &child);
+    const int code = startChild(body, argument, changesCredentials, &child);
     if (code != 0) {
         if (error != nullptr) {
             *error = code;
@@ -268,6 +325,18 @@ pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error)
     }
     errno = savedErrno;
     return child;
+}
+
+}  // namespace
+
+pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error) {
+    // What body does to its credentials is not known: counted as a change.
+    return startReportingErrors(body, argument, true, error);
+}
+
+pid_t JxStartChildSharingMemoryAs(void (*body)(void*), void* argument,
+                                  const JxChildCredentials* credentials, int* error) {
+    return startReportingErrors(body, argument, changesDumpableCredentials(credentials), error);
 }
 
 bool JxRunningInChildSharingMemory() {

@@ -111,6 +111,20 @@ bool JxProcess::Spawn(void (*callback)(void*), void* argument, std::string* erro
     }
     int code = 0;
     const pid_t pid = JxStartChildSharingMemory(callback, argument, &code);
+    return recordSpawned(pid, code, error);
+}
+
+bool JxProcess::SpawnAs(void (*callback)(void*), void* argument,
+                        const JxChildCredentials* credentials, std::string* error) {
+    if (!mayStartChild(callback, m_child, error)) {
+        return false;
+    }
+    int code = 0;
+    const pid_t pid = JxStartChildSharingMemoryAs(callback, argument, credentials, &code);
+    return recordSpawned(pid, code, error);
+}
+
+bool JxProcess::recordSpawned(pid_t pid, int code, std::string* error) {
     if (pid < 0) {
         JxSetErrorText(error, "spawn failed", code);
         errno = code;

@@ -5,16 +5,22 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
-CZuError errorFor(int error, const char* what, const char* path) {
+CZuError errorFor(int error, const char* what, const char* path, const char* detail = nullptr) {
     std::string text = "cannot ";
     text += what;
     text += " '";
     text += path;
     text += "': ";
     text += std::strerror(error);
+    if (detail != nullptr) {
+        text += " (";
+        text += detail;
+        text += ")";
+    }
     return CZuError(-error, std::move(text));
 }
 
@@ -35,12 +41,53 @@ class FileDescriptor {
     int m_fd;
 };
 
+// O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused right after, by
+// its kind). O_NOCTTY: a terminal must not become the agent's controlling one.
 int openForReading(const char* path) {
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// 0 when what the descriptor refers to may be read whole, else the errno that says why
+// not. The descriptor, never the path: the file's owner could swap what the path names
+// between a look at it and the open.
+int readableKind(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return errno;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return EISDIR;
+    }
+    // A FIFO or a socket may never end, and a device may never end (/dev/zero) or change
+    // something by being read.
+    return S_ISREG(info.st_mode) ? 0 : EINVAL;
+}
+
+// Reads to the end of file, whatever st_size says (it may be a sparse 1 TiB, or lag behind
+// a file that grows), and gives up with EFBIG once more than the bound has come. 0 or the
+// errno of the failure.
+int readToEnd(int fd, std::string& content) {
+    char chunk[64 * 1024];
+    for (;;) {
+        const size_t room = CZuFile::kMaxFileBytes - content.size();
+        // One byte past the bound tells a file of exactly the bound from a longer one.
+        const size_t wanted = room < sizeof chunk ? room + 1 : sizeof chunk;
+        const ssize_t got = ::read(fd, chunk, wanted);
+        if (got > 0) {
+            if (static_cast<size_t>(got) > room) {
+                return EFBIG;
+            }
+            content.append(chunk, static_cast<size_t>(got));
+        } else if (got == 0) {
+            return 0;
+        } else if (errno != EINTR) {
+            return errno;
+        }
+    }
 }
 
 }  // namespace
@@ -54,27 +101,17 @@ CZuError CZuFile::ReadWholeFile(const char* path, std::string& content) {
     if (file.get() < 0) {
         return errorFor(errno, "open", path);
     }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0) {
-        return errorFor(errno, "stat", path);
+    if (const int error = readableKind(file.get()); error != 0) {
+        return errorFor(error, "read", path, error == EINVAL ? "not a regular file" : nullptr);
     }
-    if (S_ISDIR(info.st_mode)) {
-        return errorFor(EISDIR, "read", path);
+    // Only the open needed it; a regular file's reads should wait as usual.
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return errorFor(errno, "read", path);
     }
-    if (S_ISREG(info.st_mode) && info.st_size > 0) {
-        content.reserve(static_cast<size_t>(info.st_size));
+    if (const int error = readToEnd(file.get(), content); error != 0) {
+        content.clear();
+        return errorFor(error, "read", path, error == EFBIG ? "more than 16 MiB" : nullptr);
     }
-    char chunk[64 * 1024];
-    for (;;) {
-        ssize_t got = ::read(file.get(), chunk, sizeof chunk);
-        if (got > 0) {
-            content.append(chunk, static_cast<size_t>(got));
-        } else if (got == 0) {
-            return CZuError();
-        } else if (errno != EINTR) {
-            int error = errno;
-            content.clear();
-            return errorFor(error, "read", path);
-        }
-    }
+    return CZuError();
 }

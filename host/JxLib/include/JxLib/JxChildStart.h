@@ -58,14 +58,33 @@
 // The caller's dumpable flag (prctl PR_GET_DUMPABLE): a body that changes credentials
 // makes the kernel reset the flag of the memory it runs in, the caller's, to the system's
 // suid_dumpable (normally 0), and the caller would leave no core file from then on. The
-// starts in flight are counted process-wide: the first notes the flag, and when the last
-// has returned (its child executed or ended) a flag that was 1 is set to 1 again. It is
-// never set back while any child of a start may still run before its exec, since a
-// dumpable child running as another user could be attached by that user's processes, and
-// its memory is the caller's. So a start whose child hangs before or in its exec (a program
-// on a hung mount) keeps the flag at 0 for as long as it hangs, and a flag that the caller
-// itself changes while starts are in flight may be set back to the one noted.
+// credential-changing starts in flight are counted process-wide: the first notes the flag,
+// and when the last has returned (its child executed or ended) a flag that was 1 is set to
+// 1 again. It is never set back while any child of such a start may still run before its
+// exec, since a dumpable child running as another user could be attached by that user's
+// processes, and its memory is the caller's. So a start whose child hangs before or in its
+// exec (a program on a hung mount) keeps the flag at 0 for as long as it hangs, and a flag
+// that the caller itself changes while such starts are in flight may be set back to the one
+// noted. This function does not know what body does to its credentials and counts every
+// start; JxStartChildSharingMemoryAs counts only those that change them. A process forked
+// meanwhile starts with no start in flight and the flag as noted (a pthread_atfork child
+// handler): none of these children runs in its memory.
 JXLIB_API pid_t JxStartChildSharingMemory(void (*body)(void*), void* argument, int* error);
+
+// The user and group ids a body sets before it executes (setgid and setuid as root set the
+// real, effective, saved and filesystem ids).
+struct JxChildCredentials {
+    uid_t uid;
+    gid_t gid;
+};
+
+// JxStartChildSharingMemory for a body whose credentials the caller declares: null when
+// the child keeps the caller's, else the ids it sets. Only a child that changes the
+// effective or filesystem uid or gid of the calling thread makes the kernel reset the
+// dumpable flag (supplementary groups alone, or root setting uid 0, do not), and only such
+// a start is counted: one without that change never touches the flag.
+JXLIB_API pid_t JxStartChildSharingMemoryAs(void (*body)(void*), void* argument,
+                                            const JxChildCredentials* credentials, int* error);
 
 // Whether the calling code runs in a child that JxStartChildSharingMemory started and that
 // has not executed its program yet: code that must not allocate or take locks there (it

@@ -6,6 +6,8 @@
 
 #include <JxLib/JxExport.h>
 
+struct JxChildCredentials;
+
 // Starts one child process and waits for it. Exit status convention used throughout: the
 // child's exit code when it exited, 128 plus the signal number when a signal ended it.
 class JxProcess {
@@ -53,6 +55,12 @@ class JxProcess {
     // A callback that keeps to these rules also works under Fork.
     JXLIB_API bool Spawn(void (*callback)(void*), void* argument, std::string* error);
 
+    // Spawn for a callback whose credentials the caller declares (null: the child keeps
+    // the caller's), so that only a child that changes them counts for the caller's
+    // dumpable flag (JxStartChildSharingMemoryAs in <JxLib/JxChildStart.h>).
+    JXLIB_API bool SpawnAs(void (*callback)(void*), void* argument,
+                           const JxChildCredentials* credentials, std::string* error);
+
     // The same with the error text in a caller's buffer: on failure at most size - 1
     // characters and a NUL; untouched on success. Defined by the library that needs it.
     bool Spawn(void (*callback)(void*), void* argument, char* errorText, int size);
@@ -77,6 +85,9 @@ class JxProcess {
                                 int reserved, bool option);
 
   private:
+    // The outcome of a start sharing memory: the child recorded, or the failure reported.
+    bool recordSpawned(pid_t pid, int code, std::string* error);
+
     pid_t m_child;
     // A second waiter (another thread) must learn that the child is gone.
     std::atomic<bool> m_reaped;

@@ -26,8 +26,18 @@ class FXString {
     // Null arguments give null.
     ZUUTILS_API static const char* FindString(const char* str, const char* substr, bool ignoreCase);
 
-    // These two are inline in the interface: their bodies are compiled into the library
-    // that uses them, not into ZuUtils.
-    static int CompareLeft(const std::string& str, const std::string& prefix);
-    static const char* FindString(const std::string& str, const char* substr, bool ignoreCase);
+    // These two are inline in the interface: their bodies, below, are compiled into
+    // whichever program or library calls them, and ZuUtils exports neither.
+
+    // 0 exactly when str begins with prefix; otherwise the order of str's first
+    // prefix.size() characters against prefix, as std::string::compare gives it.
+    static int CompareLeft(const std::string& str, const std::string& prefix) {
+        return str.compare(0, prefix.size(), prefix);
+    }
+
+    // The search of the pointer form over str's characters; null exactly when substr does
+    // not occur.
+    static const char* FindString(const std::string& str, const char* substr, bool ignoreCase) {
+        return FindString(str.c_str(), substr, ignoreCase);
+    }
 };
