@@ -14,6 +14,8 @@
 //   raise <n>      sends itself signal n (whose default action may end it)
 //   close-input    closes its standard input, which then is at its end
 //   pid            "<pid>": its own process id
+//   fork-hold      starts a process that holds the helper's descriptors (its output pipe
+//                  among them) until killed, and answers "<pid>" of that process
 //
 // At the end of its input it exits with 0.
 //
@@ -167,6 +169,12 @@ void run(const std::string& command) {
         ::close(STDIN_FILENO);
     } else if (verb == "pid") {
         writeAll(STDOUT_FILENO, std::to_string(::getpid()) + "\n");
+    } else if (verb == "fork-hold") {
+        const pid_t holder = ::fork();
+        if (holder == 0) {
+            holdForever();
+        }
+        writeAll(STDOUT_FILENO, std::to_string(holder) + "\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");

@@ -66,11 +66,6 @@ class IfxctlRunTest : public ::testing::TestWithParam<Mode> {
     IfxctlRunner ifxctl;
 };
 
-// What ifxctl says about a status: nothing for 0.
-std::string statusLine(int status) {
-    return status == 0 ? "" : "ifxctl: exit status " + std::to_string(status) + "\n";
-}
-
 TEST_P(IfxctlRunTest, PassesStandardInputOnAsAPipeWouldCarryIt) {
     const struct {
         const char* name;
@@ -119,7 +114,7 @@ TEST_P(IfxctlRunTest, SendsTheSendTextsThenEachLineOfStandardInput) {
     const IfxctlResult result =
         run({"--send", "echo one", "--send", "echo two"}, "echo three\n\necho four");
     EXPECT_EQ(result.out, "one\ntwo\nthree\nfour\n");
-    EXPECT_EQ(result.err, statusLine(0));
+    EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
 }
 
@@ -139,13 +134,14 @@ TEST_P(IfxctlRunTest, KeepsTheOrderInWhichTheUtilityWroteItsTwoStreams) {
     EXPECT_EQ(result.status, 0) << result.err;
 }
 
-TEST_P(IfxctlRunTest, ExitsWithTheUtilitysExitCode) {
+// The utility's own exit code says all: ifxctl adds nothing, as env and timeout.
+TEST_P(IfxctlRunTest, ExitsWithTheUtilitysExitCodeWithoutAWord) {
     for (const int code : {1, 3, 42, 200}) {
         SCOPED_TRACE(code);
         const IfxctlResult result =
             run({"--send", "echo bye", "--send", "exit " + std::to_string(code)});
         EXPECT_EQ(result.out, "bye\n");
-        EXPECT_EQ(result.err, statusLine(code));
+        EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.status, code);
     }
 }
@@ -191,7 +187,7 @@ TEST_P(IfxctlRunTest, QuotesTheReasonOfALaunchThatFailedInTheUtilitysProcess) {
     EXPECT_EQ(result.status, 79);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err,
-              "ifxctl: exit status 79: the launch could not execute the program: Child exec "
+              "ifxctl: the launch could not execute the program: Child exec "
               "failed, errno 2 (No such file or directory)\n");
 }
 
@@ -201,7 +197,7 @@ TEST_P(IfxctlRunTest, ALaunchCodeFromTheUtilityItselfIsItsOwn) {
         const IfxctlResult result =
             run({}, "", {ifxtest::ChildHelperPath(), "--exit", std::to_string(code)});
         EXPECT_EQ(result.status, code);
-        EXPECT_EQ(result.err, statusLine(code));
+        EXPECT_EQ(result.err, "");
     }
 }
 
@@ -210,12 +206,9 @@ TEST_P(IfxctlRunTest, ReportsAUtilityEndedByASignal) {
         run({}, "", {ifxtest::ChildHelperPath(), "--commands", "echo going", "raise 15"});
     EXPECT_EQ(result.out, "going\n");
     EXPECT_EQ(result.status, 128 + SIGTERM);
-    // Only the direct launch's own waitpid can tell a signal from an exit code of 143.
-    const std::string expected = GetParam().direct
-                                     ? "ifxctl: exit status 143: ended by signal 15 (Terminated)\n"
-                                     : "ifxctl: exit status 143: ended by signal 15 (Terminated), "
-                                       "unless the utility exited with 143 itself\n";
-    EXPECT_EQ(result.err, expected);
+    // Only the direct launch's own waitpid can tell a signal from an exit code of 143;
+    // otherwise the status is all ifxctl knows.
+    EXPECT_EQ(result.err, GetParam().direct ? "ifxctl: ended by signal 15 (Terminated)\n" : "");
 }
 
 TEST_P(IfxctlRunTest, RunsAsTheCallerWithoutUser) {
@@ -250,7 +243,7 @@ TEST_P(IfxctlRunTest, ShowsWhatTheUtilityWroteBeforeItStoppedReading) {
             {ifxtest::ChildHelperPath(), "--commands", "close-input", "echo bye", "exit 3"});
     EXPECT_EQ(result.out, "bye\n");
     EXPECT_EQ(result.status, 3);
-    EXPECT_NE(result.err.find(statusLine(3)), std::string::npos) << result.err;
+    EXPECT_EQ(result.err, "");
 }
 
 TEST_P(IfxctlRunTest, CarriesLongCommandsAndLongAnswersWithoutStalling) {
@@ -283,7 +276,7 @@ TEST_P(IfxctlRunTest, StreamsEachAnswerBeforeTheNextLineIsRead) {
     ::close(started.output);
     const IfxctlResult result = IfxctlRunner::Wait(started);
     EXPECT_EQ(output, "one\ntwo\nthree\n");
-    EXPECT_EQ(result.err, statusLine(0));
+    EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
 }
 
@@ -296,22 +289,33 @@ TEST_P(IfxctlRunTest, EndsWithTheUtilityWhileItsOwnInputStaysOpen) {
     ::close(started.input);
     ::close(started.output);
     EXPECT_EQ(result.status, 4);
-    EXPECT_EQ(result.err, statusLine(4));
+    EXPECT_EQ(result.err, "");
 }
 
-TEST_P(IfxctlRunTest, KeepsTheUtilityGoingWhenStandardOutputIsGone) {
+// As in a pipeline into head: once standard output is gone, the utility's next write
+// gets SIGPIPE, and ifxctl ends quietly with the utility's status. The utility copies an
+// endless input, so it is writing whenever the reader goes.
+TEST_P(IfxctlRunTest, EndsTheUtilityAsAPipelineWouldWhenStandardOutputIsGone) {
     const IfxctlRunner::Started started =
-        ifxctl.Start(command({"--send", "echo lost", "--send", "echo lost too", "--send", "exit 5"},
-                             {ifxtest::ChildHelperPath()}));
+        ifxctl.Start(command({}, {ifxtest::ChildHelperPath(), "--copy"}, true), "/dev/zero");
     ASSERT_GT(started.pid, 0);
+    char some[16];
+    EXPECT_GT(::read(started.output, some, sizeof some), 0);
     ::close(started.output);
-    ::close(started.input);
     const IfxctlResult result = IfxctlRunner::Wait(started);
-    EXPECT_EQ(result.status, 5);
-    EXPECT_NE(result.err.find("ifxctl: cannot write to standard output: Broken pipe"),
-              std::string::npos)
-        << result.err;
-    EXPECT_NE(result.err.find(statusLine(5)), std::string::npos) << result.err;
+    EXPECT_EQ(result.status, 128 + SIGPIPE);
+    EXPECT_EQ(result.err, "");
+}
+
+// The utility's exit ends the run, although a process it started holds the output pipe.
+TEST_P(IfxctlRunTest, EndsWhenTheUtilityEndsThoughItsChildHoldsThePipe) {
+    const IfxctlResult result =
+        run({}, "", {ifxtest::ChildHelperPath(), "--commands", "fork-hold", "exit 6"});
+    ASSERT_FALSE(result.out.empty()) << result.err;
+    const pid_t holder = static_cast<pid_t>(std::stol(result.out));
+    EXPECT_EQ(::kill(holder, SIGKILL), 0) << "the holder was not left running";
+    EXPECT_EQ(result.status, 6);
+    EXPECT_EQ(result.err, "");
 }
 
 // A stop request that another process sends to ifxctl reaches the utility, which runs as
@@ -383,7 +387,7 @@ TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
          0},
         {{"run", "--", ifxtest::ChildHelperPath(), "--commands", "echo bye", "exit 3"},
          "bye\n",
-         "ifxctl: exit status 3\n",
+         "",
          3},
         {{"run", "--", ifxctl.dir().file("missing")},
          "",
@@ -406,9 +410,9 @@ TEST(IfxctlRun, IsQuietByDefaultAndLeavesNoLogBehind) {
     }
 }
 
-// An ifxctl that is not root cannot switch to another user: the user exists, so only the
-// launch's child finds out, and its logged reason is quoted.
-TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
+// An ifxctl that is not root cannot switch to another user: it says so before any launch,
+// instead of leaving it to a failed setgid in the utility's process.
+TEST(IfxctlRun, RefusesAnotherUserToACallerOtherThanRoot) {
     const char* setpriv = "/usr/bin/setpriv";
     if (::geteuid() != 0 || ::access(setpriv, X_OK) != 0) {
         GTEST_SKIP() << "needs root and setpriv to run ifxctl as nobody";
@@ -417,9 +421,6 @@ TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
     ifxctl.WrapWith({setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
     // nobody's private log goes where nobody can write.
     const ifxtest::EnvChanges env{{"JX_LOG_FILE", std::nullopt}, {"TMPDIR", "/tmp"}};
-    const std::string prefix =
-        "ifxctl: exit status 81: the launch could not look up or switch to the user: ";
-    const std::string suffix = " (Operation not permitted)\n";
     for (const bool direct : {false, true}) {
         SCOPED_TRACE(direct ? "direct" : "process service");
         std::vector<std::string> args{"run",    "--user", "root", "--", ifxtest::ChildHelperPath(),
@@ -428,10 +429,95 @@ TEST(IfxctlRun, QuotesTheReasonOfAUserSwitchThatFailed) {
             args.insert(args.begin() + 1, "--direct");
         }
         const IfxctlResult result = ifxctl.Run(args, "", env);
-        EXPECT_EQ(result.status, 81) << result.err;
-        EXPECT_EQ(result.err.rfind(prefix, 0), 0u) << result.err;
-        ASSERT_GE(result.err.size(), suffix.size()) << result.err;
-        EXPECT_EQ(result.err.substr(result.err.size() - suffix.size()), suffix) << result.err;
+        EXPECT_EQ(result.status, 125);
+        EXPECT_EQ(result.err, "ifxctl: only root can run a utility as another user\n");
+    }
+}
+
+// As runuser has it: HOME and SHELL of the user, USER and LOGNAME for one other than root;
+// --preserve-environment keeps the caller's; an --env pair still comes on top.
+TEST(IfxctlRun, GivesTheUtilityTheEnvironmentOfItsUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    const struct passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const std::string home = nobody->pw_dir;
+    const std::string shell = *nobody->pw_shell != '\0' ? nobody->pw_shell : "/bin/sh";
+    const ifxtest::EnvChanges caller{{"HOME", "/caller-home"},
+                                     {"SHELL", "/caller-shell"},
+                                     {"USER", "caller"},
+                                     {"LOGNAME", "caller"}};
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::string out;
+    } cases[] = {
+        {"nobody", {"--user", "nobody"}, home + "\n" + shell + "\nnobody\nnobody\n"},
+        {"root keeps USER and LOGNAME",
+         {"--user", "root"},
+         "/root\n" + std::string(::getpwnam("root")->pw_shell) + "\ncaller\ncaller\n"},
+        {"preserved",
+         {"--user", "nobody", "--preserve-environment"},
+         "/caller-home\n/caller-shell\ncaller\ncaller\n"},
+        {"pair on top",
+         {"--user", "nobody", "--env", "HOME=/mine"},
+         "/mine\n" + shell + "\nnobody\nnobody\n"},
+        {"no user", {}, "/caller-home\n/caller-shell\ncaller\ncaller\n"},
+    };
+    IfxctlRunner ifxctl;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"run"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"--", ifxtest::ChildHelperPath(), "--commands", "env HOME",
+                                 "env SHELL", "env USER", "env LOGNAME"});
+        const IfxctlResult result = ifxctl.Run(args, "", caller);
+        if (result.status == 79) {
+            GTEST_SKIP() << "nobody cannot execute " << ifxtest::ChildHelperPath();
+        }
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.status, 0) << result.err;
+    }
+}
+
+// A name without a slash is looked up in PATH as env and execvp look: the first entry the
+// user can execute; one that is there but cannot be executed only when none can.
+TEST(IfxctlRun, LooksAProgramNameUpInPath) {
+    IfxctlRunner ifxctl;
+    const std::filesystem::path helper = ifxtest::ChildHelperPath();
+    const std::string name = helper.filename();
+    const std::string refusing = ifxctl.dir().file("refusing");
+    const std::string empty = ifxctl.dir().file("empty");
+    ASSERT_EQ(::mkdir(refusing.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(empty.c_str(), 0755), 0);
+    ifxctl.dir().write("refusing/" + name, "not a program\n");
+    const std::string helperDirectory = helper.parent_path();
+    const struct {
+        const char* name;
+        std::string path;
+        std::string program;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"found after a refusal", empty + ":" + refusing + ":" + helperDirectory, name, 0, ""},
+        {"refused alone", empty + ":" + refusing, name, 126,
+         "ifxctl: " + refusing + "/" + name + ": Permission denied\n"},
+        {"not found", empty, name, 127,
+         "ifxctl: " + name + ": No such file or directory (looked for in PATH)\n"},
+        {"a slash is a path", helperDirectory, "./no-such-" + name, 127,
+         "ifxctl: ./no-such-" + name + ": No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* launch : {"--nonblocking", "--direct"}) {
+            const IfxctlResult result = ifxctl.Run(
+                {"run", launch, "--", c.program, "--commands", "args"}, "", {{"PATH", c.path}});
+            EXPECT_EQ(result.status, c.status);
+            EXPECT_EQ(result.err, c.err);
+            // The utility gets its name as given.
+            EXPECT_EQ(result.out, c.status == 0 ? "argc=3|" + name + "|--commands|args\n" : "");
+        }
     }
 }
 

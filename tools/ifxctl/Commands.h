@@ -12,7 +12,8 @@ namespace ifxctl {
 // Exit statuses of the tool's own making; run otherwise exits with the utility's status.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+// A usage error: 125 as env and timeout have it, so that a utility's own 2 stays its own.
+constexpr int kExitUsage = 125;
 // onconfig: the file cannot be read (grep's "trouble").
 constexpr int kExitTrouble = 2;
 // Every other failure of ifxctl's own, as env, nice and timeout use it (run: no such
@@ -22,7 +23,8 @@ constexpr int kExitRunFailed = 125;
 
 struct RunOptions {
     std::optional<std::string> user;
-    std::vector<std::string> env;  // NAME=VALUE, checked by the parser
+    bool preserveEnvironment = false;  // keep HOME, SHELL, USER, LOGNAME with --user
+    std::vector<std::string> env;      // NAME=VALUE, checked by the parser
     std::vector<std::string> sends;
     bool direct = false;
     bool nonBlocking = false;

@@ -40,8 +40,35 @@ OutputPump::OutputPump(IfxChildProcess& child) : m_child(child), m_buffer(kOutpu
 }
 
 OutputPump::~OutputPump() {
+    Close();
+}
+
+void OutputPump::Close() {
     if (m_own >= 0) {
         ::close(m_own);
+        m_own = -1;
+    }
+    m_open = false;
+}
+
+void OutputPump::Drain() {
+    if (!m_open || m_own < 0) {
+        return;
+    }
+    // The utility's pipe is closed right after this, so the flag it gets on the shared
+    // file description changes no later read of anyone else.
+    const int flags = ::fcntl(m_own, F_GETFL);
+    if (flags < 0 || ::fcntl(m_own, F_SETFL, flags | O_NONBLOCK) != 0) {
+        Complain("cannot read the rest of the utility's output: " + ErrorText(errno));
+        return;
+    }
+    while (m_open) {
+        const ssize_t received = ::read(m_own, m_buffer.data(), m_buffer.size());
+        if (received > 0) {
+            forward(m_buffer.data(), static_cast<size_t>(received));
+        } else if (received == 0 || errno != EINTR) {
+            return;
+        }
     }
 }
 
@@ -111,16 +138,20 @@ void OutputPump::readDirectly() {
 }
 
 void OutputPump::forward(const char* data, size_t length) {
-    if (!m_forwarding) {
+    if (length == 0 || m_outputClosed) {
         return;
     }
     if (!WriteAll(STDOUT_FILENO, data, length)) {
-        // The utility keeps running to its end; what it says from now on is dropped so
-        // that it is never stuck on a full pipe.
-        Complain("cannot write to standard output: " + ErrorText(errno) +
-                 "; the utility's further output is discarded");
-        m_forwarding = false;
+        // A reader that went away is the pipeline's way to end, and the utility's status
+        // will tell; any other refusal is worth a word.
+        if (errno != EPIPE) {
+            Complain("cannot write to standard output: " + ErrorText(errno));
+        }
+        m_outputClosed = true;
+        m_open = false;
+        return;
     }
+    NoteOutputEnd(data[length - 1]);
 }
 
 }  // namespace ifxctl

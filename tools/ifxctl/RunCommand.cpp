@@ -1,6 +1,7 @@
 // run: one utility launched the way the agent launches it, fed its input, its output
 // streamed as it arrives and its exit status reported. The parts live beside this file:
-// Launch (checks and launch), InputPump, OutputPump, ExitStatus, SignalForwarding.
+// Launch (checks and launch), InputPump, OutputPump, UtilityEnd, ExitStatus,
+// SignalForwarding.
 
 #include <IfxLib/IfxLib.h>
 #include <JxLib/EvEvent.h>
@@ -19,27 +20,38 @@
 #include "Output.h"
 #include "OutputPump.h"
 #include "SignalForwarding.h"
+#include "UtilityEnd.h"
 
 namespace ifxctl {
 
 namespace {
 
-// The conversation with one running utility, on this thread around one poll() (but for
-// the writing of a long command in command mode). Returns once the utility's output has
-// ended and nothing more can be sent to it; false when it broke off on an error of our
-// own side.
-bool Converse(IfxChildProcess& child, const RunOptions& options) {
+// The conversation with one running utility, on this thread around one poll(). Returns
+// once the utility has ended, with what its pipe held by then copied on; false when it
+// broke off on an error of our own side.
+bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEnd& end) {
     OutputPump output(child);
     if (!output.Ready()) {
         return false;
     }
     InputPump input(child, output, options.sends, options.commands);
-    while ((output.Open() || input.Sending()) && !output.Failed() && !input.Failed()) {
-        if (input.FinishWhenDone()) {
+    bool pipesClosed = false;
+    for (;;) {
+        if (output.StandardOutputClosed() && !pipesClosed) {
+            // As in a pipeline: the utility's next write gets SIGPIPE, its next read the
+            // end of its input.
+            input.Abandon();
+            output.Close();
+            child.Finalize();
+            pipesClosed = true;
+        }
+        if (input.Sending() && input.FinishWhenDone()) {
             continue;
         }
-        struct pollfd watched[3] = {};
+        struct pollfd watched[4] = {};
         int count = 0;
+        const int ended = count++;
+        watched[ended] = {end.Descriptor(), POLLIN, 0};
         int out = -1, pipe = -1, in = -1;
         if (output.Open()) {
             out = count++;
@@ -60,6 +72,13 @@ bool Converse(IfxChildProcess& child, const RunOptions& options) {
             Complain("poll failed: " + ErrorText(errno));
             return false;
         }
+        if (watched[ended].revents != 0) {
+            // The utility is gone: what it said is all in the pipe by now. A process it
+            // started may hold the pipe open and write later; that is not waited for.
+            output.Drain();
+            input.Abandon();
+            return !output.Failed() && !input.Failed();
+        }
         // Output first: when the utility has both answered and gone, its answer is read
         // before a failed write could close the pipe it is in.
         if (out >= 0 && watched[out].revents != 0) {
@@ -71,8 +90,10 @@ bool Converse(IfxChildProcess& child, const RunOptions& options) {
         if (in >= 0 && watched[in].revents != 0 && input.Sending()) {
             input.ReadStandardInput();
         }
+        if (output.Failed() || input.Failed()) {
+            return false;
+        }
     }
-    return !output.Failed() && !input.Failed();
 }
 
 // The file the library logs to, when there is one to read the launch's reasons from.
@@ -88,6 +109,10 @@ int Run(const RunOptions& options) {
     if (const std::optional<int> failed = CheckBeforeLaunch(options, runAs)) {
         return *failed;
     }
+    if (!SetUserEnvironment(options, runAs)) {
+        Complain("cannot set the utility's environment: " + ErrorText(errno));
+        return kExitRunFailed;
+    }
     // Caught before the launch: a stop request that comes while the utility starts waits
     // for it instead of ending us and leaving it behind.
     SignalForwarder forwarder;
@@ -102,33 +127,36 @@ int Run(const RunOptions& options) {
         return kExitRunFailed;
     }
     forwarder.ForwardTo(child.m_childpid);
-    bool waitThread = false;
+    UtilityEnd::Waiter waiter = UtilityEnd::Waiter::kDirect;
     if (!options.direct) {
-        waitThread = child.BeginWait() == 0;
-        if (!waitThread) {
+        waiter = UtilityEnd::Waiter::kWaitThread;
+        if (child.BeginWait() != 0) {
             Complain("cannot start the wait thread: " + ErrorText(child.m_lasterror) +
-                     "; waiting in this thread instead");
+                     "; waiting on a thread of ifxctl's instead");
+            waiter = UtilityEnd::Waiter::kHere;
         }
     }
-
-    const bool talked = Converse(child, options);
-    // Also ends the utility's input if the conversation broke off before that.
-    child.Finalize();
-    Outcome outcome;
-    if (options.direct) {
-        outcome = ReapDirectChild(child.m_childpid, forwarder);
-    } else {
-        outcome = waitThread ? JoinWaitThread(child) : WaitHere(child);
-        forwarder.Stop();
+    UtilityEnd end(child, waiter);
+    if (!end.Start()) {
+        child.Finalize();
+        return kExitRunFailed;
     }
+
+    const bool talked = Converse(child, options, end);
+    // Also ends the utility's input if the conversation broke off before that, and lets
+    // a process it left behind see the end of its pipes.
+    child.Finalize();
+    const Outcome outcome = end.Collect(forwarder);
     if (!outcome.known) {
         return kExitRunFailed;
     }
+    StatusContext context;
+    context.forwardedSignal = forwarder.LastForwarded();
     const std::string log = logFile();
-    const std::string failure = !log.empty() && IsLaunchCode(outcome.status)
-                                    ? LoggedLaunchFailure(log, child.m_childpid)
-                                    : "";
-    const std::string words = DescribeStatus(outcome, failure, !log.empty());
+    if (!log.empty() && IsLaunchCode(outcome.status)) {
+        context.launchFailure = LoggedLaunchFailure(log, child.m_childpid);
+    }
+    const std::string words = DescribeStatus(outcome, context);
     if (!words.empty()) {
         Complain(words);
     }

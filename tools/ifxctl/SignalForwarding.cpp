@@ -111,6 +111,9 @@ void SignalForwarder::forward() {
             continue;  // interrupted; poll again
         }
         const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pid > 0) {
+            m_lastForwarded.store(signal);
+        }
         if (m_pid > 0 && ::kill(m_pid, signal) != 0 && errno != ESRCH) {
             Complain("cannot pass signal " + std::to_string(signal) +
                      " on to the utility: " + ErrorText(errno));

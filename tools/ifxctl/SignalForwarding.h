@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -33,12 +34,16 @@ class SignalForwarder {
     // free for reuse once reaped, is never signalled.
     void Stop();
 
+    // The last signal passed on to the utility, 0 for none.
+    int LastForwarded() const { return m_lastForwarded.load(); }
+
   private:
     void forward();
 
     bool m_installed = false;
     std::mutex m_mutex;
     pid_t m_pid = 0;  // guarded by m_mutex
+    std::atomic<int> m_lastForwarded{0};
     int m_stop[2] = {-1, -1};
     std::thread m_thread;
 };
