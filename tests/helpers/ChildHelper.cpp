@@ -27,6 +27,8 @@
 //   --status <name>...        prints the lines "<name>:..." of /proc/self/status, in the
 //                             file's order, and ends with 0
 //   --copy                    copies its input to its output byte for byte (as cat does)
+//   --repeat <text>           writes "<text>" lines for ever, reading nothing (as yes
+//                             does), until a write fails
 //   --lines <prefix>          answers each line of its input, a last one without its
 //                             newline too, with "<prefix><line>" (as a shell's read loop)
 //
@@ -249,6 +251,12 @@ void runOption(int argc, char** argv) {
     if (option == "--status") {
         writeAll(STDOUT_FILENO, statusLines(std::vector<std::string>(argv + 2, argv + argc)));
         std::_Exit(0);
+    }
+    if (option == "--repeat" && argc == 3) {
+        const std::string line = std::string(argv[2]) + "\n";
+        for (;;) {
+            writeAll(STDOUT_FILENO, line);
+        }
     }
     if (option == "--copy" && argc == 2) {
         copyInput();
