@@ -133,7 +133,9 @@ void InputPump::ReadStandardInput() {
 
 // Each whole line becomes its command, NUL-terminated, all of them in one piece.
 void InputPump::takeLines(const char* data, size_t length) {
+    // Each line's newline becomes its NUL: one allocation holds them all.
     std::string commands;
+    commands.reserve(m_partialLine.size() + length + 1);
     const char* start = data;
     const char* end = data + length;
     while (start < end) {
