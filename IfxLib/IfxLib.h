@@ -217,15 +217,19 @@ class IFXLIB_API IfxChildProcess {
     // ECHILD without a child, ENOSYS without a process descriptor.
     int ExitDescriptor() const;
 
-    // Why the launch's child did not reach its program. 0 once it executed the program;
-    // the errno of the step that failed (ENOENT, EACCES, ENOEXEC, EPERM, ...) with, in
-    // *step when step is not null, the exit code the child ends with for it: 81 (user and
-    // groups), 77 (standard streams), 79 (exec, and the launch options' own steps). A user
-    // that does not exist has no errno of its own: ENOENT with 81. -1 with errno
-    // EINPROGRESS while the child has neither executed nor failed yet (only after a forked
-    // start: the shared-memory start returns once the child executed or ended), ECHILD
-    // without a launched child. Nothing else changes: the launch still succeeded, the child
-    // still ends with that code after its log line, and Wait still reports it.
+    // Why the launch's child did not reach its program. 0 once it executed the program
+    // (*step 0); the errno of the step that failed (ENOENT, EACCES, ENOEXEC, EPERM, ...)
+    // with, in *step when step is not null, the exit code the child ends with for it: 81
+    // (user and groups), 77 (standard streams), 79 (exec, and the launch options' own
+    // steps). A user that does not exist has no errno of its own: ENOENT with 81. -1 with
+    // errno EINPROGRESS while that is not known yet, ECHILD without a launched child. After
+    // the shared-memory start (the default) a failure is known when the launch returns; a
+    // success a moment later, once the kernel has closed the new program's close-on-exec
+    // descriptors, which it does just after it lets the launching thread go. After a
+    // forked start (IFXLIB_LAUNCH=fork, sanitizer builds, a sleep marker) the launch does
+    // not wait for the child, and the answer comes once the child executed or failed. Nothing else
+    // changes: the launch still succeeded, the child still ends with that code after its log line,
+    // and Wait still reports it.
     int LaunchError(int* step) const;
 
     // ---- Plain byte streams ----------------------------------------------------------

@@ -336,8 +336,8 @@ int ChildLaunchError(ChildLifetime& life, int* step) {
     if (!life.reportKnown) {
         return Fail(life.reportError != 0 ? life.reportError : EINPROGRESS);
     }
-    if (step != nullptr && life.report.error != 0) {
-        *step = life.report.step;
+    if (step != nullptr) {
+        *step = life.report.error != 0 ? life.report.step : 0;
     }
     return life.report.error;
 }

@@ -14,6 +14,9 @@
 //   raise <n>      sends itself signal n (whose default action may end it)
 //   close-input    closes its standard input, which then is at its end
 //   pid            "<pid>": its own process id
+//   ignore <n>     ignores signal n from then on, answers "ignoring"
+//   grandchild     starts a process of its own (in its process group, its streams on
+//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it
 //
 // At the end of its input it exits with 0.
 //
@@ -34,6 +37,7 @@
 //   --commands <command>...   runs each argument as a command first
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <unistd.h>
@@ -137,6 +141,19 @@ std::string disposition(int signal) {
     }
 }
 
+// The grandchild keeps none of our streams, so that the end of our output is ours alone.
+pid_t startGrandchild() {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd) {
+            ::dup2(null, fd);
+        }
+        holdForever();
+    }
+    return pid;
+}
+
 void run(const std::string& command) {
     const size_t blank = command.find(' ');
     const std::string verb = command.substr(0, blank);
@@ -167,6 +184,11 @@ void run(const std::string& command) {
         ::close(STDIN_FILENO);
     } else if (verb == "pid") {
         writeAll(STDOUT_FILENO, std::to_string(::getpid()) + "\n");
+    } else if (verb == "ignore") {
+        ::signal(std::atoi(rest.c_str()), SIG_IGN);
+        writeAll(STDOUT_FILENO, "ignoring\n");
+    } else if (verb == "grandchild") {
+        writeAll(STDOUT_FILENO, std::to_string(startGrandchild()) + "\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");
