@@ -16,6 +16,9 @@
 //   pid            "<pid>": its own process id
 //   fork-hold      starts a process that holds the helper's descriptors (its output pipe
 //                  among them) until killed, and answers "<pid>" of that process
+//   ignore <n>     ignores signal n from then on, answers "ignoring"
+//   grandchild     starts a process of its own (in its process group, its streams on
+//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it
 //
 // At the end of its input it exits with 0.
 //
@@ -38,6 +41,7 @@
 //   --commands <command>...   runs each argument as a command first
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <unistd.h>
@@ -141,6 +145,19 @@ std::string disposition(int signal) {
     }
 }
 
+// The grandchild keeps none of our streams, so that the end of our output is ours alone.
+pid_t startGrandchild() {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd) {
+            ::dup2(null, fd);
+        }
+        holdForever();
+    }
+    return pid;
+}
+
 void run(const std::string& command) {
     const size_t blank = command.find(' ');
     const std::string verb = command.substr(0, blank);
@@ -177,6 +194,11 @@ void run(const std::string& command) {
             holdForever();
         }
         writeAll(STDOUT_FILENO, std::to_string(holder) + "\n");
+    } else if (verb == "ignore") {
+        ::signal(std::atoi(rest.c_str()), SIG_IGN);
+        writeAll(STDOUT_FILENO, "ignoring\n");
+    } else if (verb == "grandchild") {
+        writeAll(STDOUT_FILENO, std::to_string(startGrandchild()) + "\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");
