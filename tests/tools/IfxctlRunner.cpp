@@ -123,7 +123,8 @@ IfxctlResult IfxctlRunner::Run(const std::vector<std::string>& args, const std::
 }
 
 IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args,
-                                          const std::string& inputPath) const {
+                                          const std::string& inputPath,
+                                          const EnvChanges& env) const {
     Started started;
     int input[2], output[2];
     if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
@@ -141,7 +142,7 @@ IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args,
     ::posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.errPath.c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    started.pid = spawn(m_wrapper, args, environment({}), &actions);
+    started.pid = spawn(m_wrapper, args, environment(env), &actions);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
     ::close(output[1]);

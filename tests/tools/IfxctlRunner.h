@@ -46,7 +46,8 @@ class IfxctlRunner {
         int output = -1;  // read end: the program's standard output
         std::string errPath;
     };
-    Started Start(const std::vector<std::string>& args, const std::string& inputPath = "") const;
+    Started Start(const std::vector<std::string>& args, const std::string& inputPath = "",
+                  const EnvChanges& env = {}) const;
     // Waits for a started program; its standard error is in the result, out stays empty.
     static IfxctlResult Wait(const Started& started);
 

@@ -20,6 +20,9 @@ constexpr int kExitTrouble = 2;
 // user, the utility could not be launched, or its status could not be learnt). 126 and
 // 127 (the program cannot be executed, does not exist) are run's alone.
 constexpr int kExitRunFailed = 125;
+// run: the time limit ended the utility, and it needed SIGKILL (timeout's statuses).
+constexpr int kExitTimedOut = 124;
+constexpr int kExitKilled = 128 + 9;
 
 struct RunOptions {
     std::optional<std::string> user;
@@ -28,7 +31,13 @@ struct RunOptions {
     std::vector<std::string> sends;
     bool direct = false;
     bool nonBlocking = false;
-    bool commands = false;             // each line one NUL-terminated command, as WriteBuf sends it
+    bool commands = false;        // each line one NUL-terminated command, as WriteBuf sends it
+    double timeout = 0;           // seconds until SIGTERM; 0: no time limit
+    double killAfter = 0;         // seconds from the first stop signal to SIGKILL; 0: never
+    bool preserveStatus = false;  // the utility's status even when the time limit ended it
+    bool foreground = false;      // the utility stays in our process group
+    std::string timeoutText;      // the durations as given, for messages
+    std::string killAfterText;
     std::vector<std::string> command;  // PROGRAM [ARG...]
 };
 

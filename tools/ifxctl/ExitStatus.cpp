@@ -2,24 +2,19 @@
 
 #include <string.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace ifxctl {
 
 namespace {
 
-const char* launchStep(int status) {
-    switch (status) {
-        case 77:
-            return "the launch could not connect the utility's standard streams to the pipes";
-        case 79:
-            return "the launch could not execute the program";
-        case 81:
-            return "the launch could not look up or switch to the user";
-        default:
-            return nullptr;
-    }
-}
+constexpr int kStepUser = 81;
+constexpr int kStepStreams = 77;
+constexpr int kExitCannotExecute = 126;
+constexpr int kExitNotFound = 127;
+constexpr int kExitRunFailed = 125;
 
 std::string signalWords(int signal) {
     const char* name = ::strsignal(signal);
@@ -29,24 +24,37 @@ std::string signalWords(int signal) {
 
 }  // namespace
 
-bool IsLaunchCode(int status) {
-    return launchStep(status) != nullptr;
+int LaunchFailureStatus(const LaunchFailure& failure) {
+    if (failure.step == kStepUser || failure.step == kStepStreams) {
+        return kExitRunFailed;
+    }
+    return failure.error == ENOENT || failure.error == ENOTDIR ? kExitNotFound : kExitCannotExecute;
+}
+
+std::string DescribeLaunchFailure(const LaunchFailure& failure, const std::string& program,
+                                  const std::string& user) {
+    const std::string reason = std::strerror(failure.error);
+    if (failure.step == kStepUser) {
+        // A user that does not exist has no error of its own: the library says ENOENT.
+        return failure.error == ENOENT ? "no such user '" + user + "'"
+                                       : "cannot switch to user '" + user + "': " + reason;
+    }
+    if (failure.step == kStepStreams) {
+        return "cannot connect the utility's standard streams: " + reason;
+    }
+    return program + ": " + reason;
 }
 
 std::string DescribeStatus(const Outcome& outcome, const StatusContext& context) {
-    const int status = outcome.status;
-    if (const char* step = launchStep(status); step != nullptr && !context.launchFailure.empty()) {
-        return std::string(step) + ": " + context.launchFailure;
-    }
-    const int signal = status - 128;
+    const int signal = outcome.status - 128;
     // SIGPIPE comes only once ifxctl closed the utility's pipes after its own standard
     // output went away: a pipeline's ordinary end.
     if (signal <= 0 || signal >= NSIG || signal == SIGPIPE) {
         return "";
     }
-    // Without the launch's own waitpid only a signal that ifxctl passed on tells a death
-    // by signal from an exit code above 128.
-    const bool known = outcome.signalKnown ? outcome.bySignal : signal == context.forwardedSignal;
+    // A status above 128 may be the utility's own exit code; only a signal that ifxctl
+    // sent, or a wait of its own, tells a death by signal.
+    const bool known = outcome.signalKnown ? outcome.bySignal : signal == context.sentSignal;
     return known ? signalWords(signal) : "";
 }
 

@@ -13,14 +13,22 @@ struct Outcome {
     bool bySignal = false;
 };
 
-// True for the exit codes with which the launch's child ends when a step before the
-// program failed; the utility may end with them too.
-bool IsLaunchCode(int status);
+// A launch that failed in the utility's process, as the library reports it.
+struct LaunchFailure {
+    int error = 0;  // errno of the step; 0: the program was executed
+    int step = 0;   // the exit code of that step: 81 user, 77 streams, 79 exec
+};
+
+// The status and the one line for a launch that failed, as env and timeout have them:
+// 127 when the program (or its interpreter) is not found, 126 when it cannot be
+// executed, 125 when the user or the streams could not be set up.
+int LaunchFailureStatus(const LaunchFailure& failure);
+std::string DescribeLaunchFailure(const LaunchFailure& failure, const std::string& program,
+                                  const std::string& user);
 
 // What ifxctl knows beyond the status itself.
 struct StatusContext {
-    int forwardedSignal = 0;    // the last signal ifxctl passed on, 0 for none
-    std::string launchFailure;  // why the launch's child ended, when it failed
+    int sentSignal = 0;  // the last signal ifxctl sent or passed on, 0 for none
 };
 
 // The one line that ifxctl says about a status, or "" when the status says all there is

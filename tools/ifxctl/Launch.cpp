@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "LibraryLog.h"
 #include "Output.h"
 
 namespace ifxctl {
@@ -252,11 +253,22 @@ bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxCh
         names.push_back(pair.substr(0, equals));
         values.push_back(pair.substr(equals + 1));
     }
+    // The utility's log variables are the caller's, unless --env sets them.
+    for (const auto& [name, value] : CallersLogVariables()) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+            values.push_back(value);
+        }
+    }
     CStringArray envNames(std::move(names)), envValues(std::move(values));
     // The direct launch switches no user without a name.
     std::string user = runAs.name;
     char* userName = user.empty() ? nullptr : user.data();
 
+    // Launched from this thread, which lives as long as ifxctl: the kernel ends the
+    // utility when ifxctl dies, SIGKILL included.
+    child.SetLaunchOptions(IfxChildProcess::kStopWithLauncher |
+                           (options.foreground ? 0U : IfxChildProcess::kOwnProcessGroup));
     const int launched =
         options.direct
             ? child.Initialize(path.data(), argv.get(), userName, envNames.get(), envValues.get(),

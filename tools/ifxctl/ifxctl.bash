@@ -77,7 +77,7 @@ _ifxctl() {
             ;;
         run)
             if [[ "$current" == -* ]]; then
-                COMPREPLY=($(compgen -W "--user --preserve-environment --env --send --commands --direct --nonblocking --help --" -- "$current"))
+                COMPREPLY=($(compgen -W "--user --preserve-environment --env --send --commands --direct --nonblocking --timeout --kill-after --preserve-status --foreground --help --" -- "$current"))
             elif ((words == 0)); then
                 COMPREPLY=($(compgen -c -- "$current" | sort -u; compgen -f -- "$current"))
             else

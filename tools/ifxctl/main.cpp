@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Duration.h"
 #include "HelpFormatter.h"
 #include "LibraryLog.h"
 #include "Output.h"
@@ -25,9 +26,9 @@ const char kDescription[] =
     "Runs the functions of IfxLib from the command line: launch an Informix utility the "
     "way the backup agent does and talk to it, read ONCONFIG values, the agent's settings "
     "and identity, split text into tokens, call the process and date shims.\n"
-    "The library's log goes to a private file that ifxctl removes when it ends, unless -v "
-    "sends it to standard error or --log-file (or JX_LOG_FILE) names a file; the settings "
-    "registry is read from JX_REGISTRY_DIR (default /etc/jxregistry).";
+    "The library's log is discarded unless -v sends it to standard error or --log-file (or "
+    "JX_LOG_FILE) names a file; the settings registry is read from JX_REGISTRY_DIR (default "
+    "/etc/jxregistry).";
 
 const char kRunFooter[] =
     "PROGRAM is looked up in PATH when its name has no slash, as env does. Standard input "
@@ -35,48 +36,18 @@ const char kRunFooter[] =
     "with a newline added. With --commands each line goes instead without its newline as "
     "one NUL-terminated command (an empty line sends nothing), for utilities that split "
     "their input at the NUL. At the end of standard input the utility's input is closed. "
+    "The utility runs in a process group of its own (unless --foreground), which signals "
+    "reach as a whole; the kernel ends it if ifxctl is killed. "
     "Its standard output and standard error arrive on one pipe and are copied to standard "
     "output as they come; when standard output is closed (head), the utility's pipes are "
     "closed too. The run ends when the utility has ended, with what its pipe held by then; "
     "a process it started that still holds the pipe is not waited for. SIGINT, SIGTERM and "
-    "SIGHUP sent to ifxctl are passed on to the utility.\n"
+    "SIGHUP sent to ifxctl, from the terminal too, are passed on to the utility; Ctrl-Z "
+    "stops ifxctl alone.\n"
     "Exit status: the utility's own (its exit code, or 128 + the signal that ended it); "
-    "125 for a usage error, no such user or another failure of ifxctl's own, 126 when the "
-    "program cannot be executed, 127 when it is not found, 77, 79 or 81 when the launch "
-    "failed in the utility's process.";
-
-// Options shared by every level: the two logging variables, read by the library when it
-// makes a logging context.
-struct LogOptions {
-    std::optional<int> level;
-    std::optional<std::string> file;
-    bool verbose = false;
-};
-
-// Points the library's log where the operator asked, or at the private file. False when
-// the private file could not be made.
-bool applyLogOptions(const LogOptions& log, ifxctl::PrivateLog& privateLog) {
-    if (log.level) {
-        ::setenv("JX_DEBUG_LEVEL", std::to_string(*log.level).c_str(), 1);
-    }
-    if (log.file) {
-        ::setenv("JX_LOG_FILE", log.file->c_str(), 1);
-        return true;
-    }
-    if (log.verbose) {
-        ::unsetenv("JX_LOG_FILE");
-        return true;
-    }
-    const char* named = std::getenv("JX_LOG_FILE");
-    if (named != nullptr && *named != '\0') {
-        return true;
-    }
-    if (!privateLog.Create()) {
-        ifxctl::Complain("cannot create a file for the library's log: " + ifxctl::ErrorText(errno));
-        return false;
-    }
-    return true;
-}
+    "124 when the time limit ended it, 137 when it needed SIGKILL; 125 for a usage error, "
+    "no such user or another failure of ifxctl's own, 126 when the program cannot be "
+    "executed, 127 when it is not found.";
 
 const CLI::Validator kEnvPair(
     [](std::string& pair) -> std::string {
@@ -85,6 +56,14 @@ const CLI::Validator kEnvPair(
             return "expected NAME=VALUE, got '" + pair + "'";
         }
         return "";
+    },
+    "");
+
+const CLI::Validator kDuration(
+    [](std::string& text) -> std::string {
+        return ifxctl::ParseDuration(text)
+                   ? ""
+                   : "expected a duration such as 10, 1.5m, 2h or 1d, got '" + text + "'";
     },
     "");
 
@@ -176,7 +155,7 @@ int dispatch(int argc, char** argv) {
     app.require_subcommand(1);
     app.fallthrough();
 
-    LogOptions log;
+    ifxctl::LogOptions log;
     app.add_option("--log-level", log.level,
                    "Trace level of the library's log (sets JX_DEBUG_LEVEL): 2 traces launches "
                    "and pipe traffic, 3 also the ONCONFIG line found")
@@ -217,6 +196,24 @@ int dispatch(int argc, char** argv) {
     runCommand->add_flag("--commands", run.commands,
                          "Send each line without its newline as one NUL-terminated command, "
                          "as WriteBuf sends it");
+    std::string timeout, killAfter;
+    runCommand
+        ->add_option("--timeout", timeout,
+                     "End the utility after this long: SIGTERM (to its process group), and "
+                     "exit 124 once it has ended (s, m, h or d; 0: no limit)")
+        ->type_name("DURATION")
+        ->check(kDuration);
+    runCommand
+        ->add_option("--kill-after", killAfter,
+                     "Send SIGKILL this long after the first SIGTERM, SIGINT or SIGHUP if the "
+                     "utility still runs, and exit 137")
+        ->type_name("DURATION")
+        ->check(kDuration);
+    runCommand->add_flag("--preserve-status", run.preserveStatus,
+                         "Exit with the utility's status even when the time limit ended it");
+    runCommand->add_flag("--foreground", run.foreground,
+                         "Keep the utility in ifxctl's process group, for one that reads the "
+                         "terminal; signals then reach the utility alone, not what it started");
     runCommand
         ->add_option("PROGRAM", run.command,
                      "The utility (a path, or a name in PATH) and its arguments")
@@ -286,12 +283,16 @@ int dispatch(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return finishParse(app, error, argc, argv);
     }
-    ifxctl::PrivateLog privateLog;
-    if (!applyLogOptions(log, privateLog)) {
+    if (!ifxctl::DirectLibraryLog(log)) {
+        ifxctl::Complain("cannot set the library's log variables: " + ifxctl::ErrorText(errno));
         return ifxctl::kExitRunFailed;
     }
 
     if (runCommand->parsed()) {
+        run.timeout = timeout.empty() ? 0 : *ifxctl::ParseDuration(timeout);
+        run.killAfter = killAfter.empty() ? 0 : *ifxctl::ParseDuration(killAfter);
+        run.timeoutText = ifxctl::DurationText(timeout);
+        run.killAfterText = ifxctl::DurationText(killAfter);
         return ifxctl::Run(run);
     }
     if (listCommand->parsed()) {
