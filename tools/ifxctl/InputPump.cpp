@@ -18,23 +18,6 @@ constexpr size_t kInputChunk = size_t{64} * 1024;
 // than held in memory without end (a stream without line feeds, say).
 constexpr size_t kMaxCommandLength = size_t{1024} * 1024;
 
-// Leaves the descriptor behind fd pointing at /dev/null: whoever reads the old file sees
-// its end, and the number stays valid for its owner to close.
-bool replaceWithDevNull(int fd) {
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull < 0) {
-        return false;
-    }
-    int result;
-    do {
-        result = ::dup3(devNull, fd, O_CLOEXEC);
-    } while (result < 0 && errno == EINTR);
-    const int saved = errno;
-    ::close(devNull);
-    errno = saved;
-    return result == fd;
-}
-
 // The --send texts as they go: each with a newline, or as a command with its NUL (an
 // empty command sends nothing).
 std::string sendTexts(const std::vector<std::string>& sends, bool commands) {
@@ -52,9 +35,8 @@ std::string sendTexts(const std::vector<std::string>& sends, bool commands) {
 
 }  // namespace
 
-InputPump::InputPump(IfxChildProcess& child, OutputPump& output,
-                     const std::vector<std::string>& sends, bool commands)
-    : m_child(child), m_output(output), m_commands(commands) {
+InputPump::InputPump(IfxChildProcess& child, const std::vector<std::string>& sends, bool commands)
+    : m_child(child), m_commands(commands) {
     std::string first = sendTexts(sends, commands);
     if (!first.empty()) {
         m_pending.push_back(std::move(first));
@@ -187,20 +169,14 @@ void InputPump::Abandon() {
     stopSending("");
 }
 
-// Everything is sent: the utility gets the end of its input. IfxChildProcess has no call
-// that closes its write end alone (Finalize closes both, and the output is still to be
-// read), so /dev/null takes the descriptor's place; the object still closes it.
+// Everything is sent: the utility gets the end of its input, while its output is still
+// to be read.
 bool InputPump::FinishWhenDone() {
     if (!m_sending || m_stdinOpen || !m_pending.empty()) {
         return false;
     }
     m_sending = false;
-    if (!replaceWithDevNull(PipeDescriptor())) {
-        Complain("cannot close the utility's input: " + ErrorText(errno) +
-                 "; closing both pipe ends instead");
-        m_child.Finalize();
-        m_output.UseOwnDescriptor();
-    }
+    m_child.CloseInput();
     return true;
 }
 

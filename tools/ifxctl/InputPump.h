@@ -15,14 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "OutputPump.h"
-
 namespace ifxctl {
 
 class InputPump {
   public:
-    InputPump(IfxChildProcess& child, OutputPump& output, const std::vector<std::string>& sends,
-              bool commands);
+    InputPump(IfxChildProcess& child, const std::vector<std::string>& sends, bool commands);
     InputPump(const InputPump&) = delete;
     InputPump& operator=(const InputPump&) = delete;
 
@@ -51,7 +48,6 @@ class InputPump {
     void stopSending(const std::string& reason);
 
     IfxChildProcess& m_child;
-    OutputPump& m_output;
     const bool m_commands;
     // Bytes still to go, in pieces (the first one possibly written in part, up to
     // m_written).

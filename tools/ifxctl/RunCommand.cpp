@@ -1,7 +1,7 @@
 // run: one utility launched the way the agent launches it, fed its input, its output
 // streamed as it arrives, bounded in time, and its exit status reported. The parts live
 // beside this file: Launch (checks and launch), InputPump, OutputPump, UtilityEnd,
-// ExitStatus, SignalForwarding.
+// ExitStatus, StopRequests.
 
 #include <IfxLib/IfxLib.h>
 #include <JxLib/EvEvent.h>
@@ -20,7 +20,7 @@
 #include "Launch.h"
 #include "Output.h"
 #include "OutputPump.h"
-#include "SignalForwarding.h"
+#include "StopRequests.h"
 #include "UtilityEnd.h"
 
 namespace ifxctl {
@@ -118,7 +118,7 @@ bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEn
     if (!output.Ready()) {
         return false;
     }
-    InputPump input(child, output, options.sends, options.commands);
+    InputPump input(child, options.sends, options.commands);
     bool pipesClosed = false;
     for (;;) {
         if (output.StandardOutputClosed() && !pipesClosed) {
@@ -175,7 +175,7 @@ bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEn
         // Output first: when the utility has both answered and gone, its answer is read
         // before a failed write could close the pipe it is in.
         if (out >= 0 && watched[out].revents != 0) {
-            output.Read(watched[out].revents);
+            output.Read();
         }
         if (pipe >= 0 && watched[pipe].revents != 0 && input.Sending()) {
             input.OnPipe(watched[pipe].revents);

@@ -1,4 +1,4 @@
-#include "SignalForwarding.h"
+#include "StopRequests.h"
 
 #include <fcntl.h>
 #include <signal.h>
