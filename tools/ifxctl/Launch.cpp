@@ -157,7 +157,9 @@ std::optional<int> findInPath(const std::string& name, RunAs& runAs) {
     std::string refused;
     int refusal = 0;
     for (const std::string& directory : searchPath()) {
-        const std::string candidate = directory + "/" + name;
+        std::string candidate = directory;
+        candidate += '/';
+        candidate += name;
         const int error = whyNotExecutable(candidate, runAs);
         if (error == 0) {
             runAs.program = candidate;
