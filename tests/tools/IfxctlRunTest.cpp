@@ -690,6 +690,28 @@ TEST(IfxctlRun, GivesTheUtilityTheCallersLogVariables) {
     }
 }
 
+// Where the utility's output and ifxctl's messages meet, as on a terminal, a message
+// after output without a newline still starts a line of its own.
+TEST(IfxctlRun, SpeaksOnALineOfItsOwnAfterOutputWithoutANewline) {
+    IfxctlRunner ifxctl;
+    const IfxctlRunner::Started started =
+        ifxctl.Start({"run", "--", ifxtest::ChildHelperPath(), "--copy"}, "", {}, true);
+    ASSERT_GT(started.pid, 0);
+    std::string output;
+    const bool copied = ifxtest::WriteAllTo(started.input, "partial") &&
+                        ifxtest::ReadUntil(started.output, output, "partial");
+    if (copied) {
+        EXPECT_EQ(::kill(started.pid, SIGTERM), 0);
+    }
+    const IfxctlResult result = IfxctlRunner::Wait(started);
+    ifxtest::ReadUntil(started.output, output, "the end, which never comes");
+    ::close(started.input);
+    ::close(started.output);
+    ASSERT_TRUE(copied) << output;
+    EXPECT_EQ(result.status, 128 + SIGTERM);
+    EXPECT_EQ(output, "partial\nifxctl: ended by signal 15 (Terminated)\n");
+}
+
 TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
     IfxctlRunner ifxctl;
     const IfxctlResult result =

@@ -123,8 +123,8 @@ IfxctlResult IfxctlRunner::Run(const std::vector<std::string>& args, const std::
 }
 
 IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args,
-                                          const std::string& inputPath,
-                                          const EnvChanges& env) const {
+                                          const std::string& inputPath, const EnvChanges& env,
+                                          bool errorToOutput) const {
     Started started;
     int input[2], output[2];
     if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
@@ -140,8 +140,12 @@ IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args,
         ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputPath.c_str(), O_RDONLY, 0);
     }
     ::posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.errPath.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (errorToOutput) {
+        ::posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+    } else {
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.errPath.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     started.pid = spawn(m_wrapper, args, environment(env), &actions);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);

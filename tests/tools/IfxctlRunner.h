@@ -39,7 +39,7 @@ class IfxctlRunner {
 
     // Starts ifxctl with pipes for standard input and output, which the caller then
     // holds (or with standard input read from inputPath, input then -1); standard error
-    // still goes to a file. Finish with Wait.
+    // goes to a file, or with errorToOutput to the output pipe as well. Finish with Wait.
     struct Started {
         pid_t pid = -1;
         int input = -1;   // write end: the program's standard input
@@ -47,7 +47,7 @@ class IfxctlRunner {
         std::string errPath;
     };
     Started Start(const std::vector<std::string>& args, const std::string& inputPath = "",
-                  const EnvChanges& env = {}) const;
+                  const EnvChanges& env = {}, bool errorToOutput = false) const;
     // Waits for a started program; its standard error is in the result, out stays empty.
     static IfxctlResult Wait(const Started& started);
 
