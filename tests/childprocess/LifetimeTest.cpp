@@ -448,8 +448,8 @@ TEST_P(Lifetime, ByteCallsReportErrorsThroughErrno) {
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(m_child.WriteBytes(nullptr, 1), -1);
     EXPECT_EQ(errno, EINVAL);
-    std::string command("exit 0", 7);
-    ASSERT_EQ(m_child.WriteBytes(command.data(), command.size()), 7);
+    const char command[] = "exit 0";  // with its NUL, as the helper reads commands
+    ASSERT_EQ(m_child.WriteBytes(command, sizeof command), static_cast<long>(sizeof command));
     ASSERT_EQ(m_child.WaitFor(kHangBound), 0);
     errno = 0;
     EXPECT_EQ(m_child.WriteBytes("x", 1), -1);
