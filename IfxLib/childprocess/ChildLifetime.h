@@ -61,7 +61,7 @@ struct ChildLifetime {
 
 // ---- The launch ----------------------------------------------------------------------
 
-// Makes the report pipe, close-on-exec at both ends, the parent's end non-blocking. The
+// Makes the report pipe, close-on-exec and non-blocking at both ends. The
 // write end for the child, or -1 (the launch goes on without a report; LaunchError then
 // gives the pipe's errno).
 int OpenLaunchReport(ChildLifetime& life);

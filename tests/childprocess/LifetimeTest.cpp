@@ -204,6 +204,9 @@ TEST_P(Lifetime, StopEndsAChildThatObeysOrIgnoresSigterm) {
         ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
         if (c.ignoresSigterm) {
             ASSERT_EQ(ifxtest::Ask(child, "ignore 15"), "ignoring");
+        } else {
+            // Ignored signals survive exec: a run that ignores SIGTERM cannot show obedience.
+            ASSERT_EQ(ifxtest::Ask(child, "signal 15"), "default");
         }
         EXPECT_EQ(child.Stop(c.grace), c.status);
         // Once reaped: the status again, and nothing is sent.
@@ -255,6 +258,7 @@ TEST_P(Lifetime, StopReachesTheUtilitysGroupOnlyWithTheOption) {
         args.event = &m_event;
         ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
         EXPECT_EQ(::getpgid(child.m_childpid) == child.m_childpid, ownGroup);
+        ASSERT_EQ(ifxtest::Ask(child, "signal 15"), "default");
         const pid_t grandchild = std::atoi(ifxtest::Ask(child, "grandchild").c_str());
         ASSERT_GT(grandchild, 0);
         const ProcessHandle handle(grandchild);
@@ -448,8 +452,8 @@ TEST_P(Lifetime, ByteCallsReportErrorsThroughErrno) {
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(m_child.WriteBytes(nullptr, 1), -1);
     EXPECT_EQ(errno, EINVAL);
-    std::string command("exit 0", 7);
-    ASSERT_EQ(m_child.WriteBytes(command.data(), command.size()), 7);
+    const char command[] = "exit 0";  // with its NUL, as the helper reads commands
+    ASSERT_EQ(m_child.WriteBytes(command, sizeof command), static_cast<long>(sizeof command));
     ASSERT_EQ(m_child.WaitFor(kHangBound), 0);
     errno = 0;
     EXPECT_EQ(m_child.WriteBytes("x", 1), -1);
