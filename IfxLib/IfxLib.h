@@ -17,8 +17,9 @@ class EvEvent;
 class JxProcess;
 class JxThread;
 namespace ifxlib {
+struct ChildLifetime;
 struct ChildPreparation;
-}
+}  // namespace ifxlib
 
 // ---------------------------------------------------------------------------------------
 // Child process control
@@ -145,8 +146,117 @@ class IFXLIB_API IfxChildProcess {
     // child that thread waits for as well, and one of the two gets no status.
     int Wait(unsigned long timeout);
 
-    // Closes the pipe ends the object still holds. Always 0; safe to call again.
+    // Closes the pipe ends the object still holds. Always 0; safe to call again. The
+    // child's process descriptor stays until the destructor, so that Stop, WaitFor and
+    // SendSignal still work after Finalize (and a wait thread may still be watching it).
     int Finalize();
+
+    // ---- Bounding and ending the child's life ----------------------------------------
+    //
+    // The calls below report their errors through errno alone: never through m_lasterror,
+    // which the wait thread writes and where a status of 110 could not be told from
+    // ETIMEDOUT. Statuses are those Wait reports: 0, the exit code, or 128 + signal.
+    //
+    // They work through the child's process descriptor (pidfd), which the launch opens
+    // and the destructor closes; where the kernel has none (before Linux 5.3, some
+    // emulators) they fail with ENOSYS and nothing is signalled by number. Reaping: a
+    // caller uses either these calls (with Wait and BeginWait, which they agree with) or
+    // its own waitpid(m_childpid), never both: a child reaped behind the object's back
+    // leaves them ECHILD.
+
+    // Launch options, set before Initialize or InitializeLinux (no effect on a child
+    // already started). 0, the default, launches as before.
+    //
+    // kOwnProcessGroup: the child leads a process group of its own (setpgid before exec,
+    // and by the parent too, so that a stop right after the launch cannot miss the group).
+    // Stop and SendSignal then signal the whole group, so processes the utility started go
+    // too, unless they left the group (setsid, setpgid). Only while the leader is not yet
+    // reaped: after that its number may be reused, nothing is sent, and what it left
+    // running is the caller's. Off by default: outside the terminal's foreground group a
+    // utility that reads the terminal is stopped by SIGTTIN, and callers may rely on
+    // sharing the agent's group.
+    //
+    // kStopWithLauncher: the kernel kills the utility (SIGKILL) when the launching thread
+    // ends (PR_SET_PDEATHSIG, set after the user switch, which clears it, and followed by
+    // a check that the launcher still lives). It fires when the thread that called the
+    // launch ends, not only the process: an agent that launches from short-lived worker
+    // threads must not use it. It reaches the utility process alone, not what it forked
+    // (combine with kOwnProcessGroup and Stop for those), and executing a set-user-ID,
+    // set-group-ID or file-capability program clears it.
+    static constexpr unsigned kOwnProcessGroup = 1U << 0;
+    static constexpr unsigned kStopWithLauncher = 1U << 1;
+    void SetLaunchOptions(unsigned options);
+
+    // Waits at most milliseconds (a negative bound: no bound) for the child to end. Its
+    // status once it has ended; -1 with errno ETIMEDOUT when the bound passed (the child
+    // untouched: a later call may wait again), ECHILD when there is no child (no launch,
+    // a failed launch, or a child reaped by the caller's own waitpid), ENOSYS without a
+    // process descriptor (unless the wait thread runs, whose status it then waits for),
+    // or what poll or waitpid failed with. Beside a running wait thread it waits for the
+    // status that thread stores (its report members are set by the time WaitFor returns);
+    // otherwise it reaps the child itself, after either launch, and Wait or a later wait
+    // thread then reports the same status. Signals do not cut the wait short.
+    int WaitFor(long milliseconds);
+
+    // Ends the child: SIGTERM, up to graceMilliseconds for it to end, then SIGKILL and up to
+    // 10 seconds more (a process in uninterruptible sleep, on a hung mount say, may not
+    // die at once: -1 with ETIMEDOUT after that, the child left to a later call). The status
+    // otherwise (128 + the signal when one ended it). A negative grace sends SIGTERM only
+    // and waits without bound. A child already reaped gives its status and nothing is sent.
+    // With kOwnProcessGroup both signals go to the whole group. Errors as SendSignal's and
+    // WaitFor's. Stop reads nothing from the output: a utility whose SIGTERM handler writes
+    // into a full pipe ends only by SIGKILL, so call Finalize first when the output is no
+    // longer wanted.
+    int Stop(long graceMilliseconds);
+
+    // Sends one signal (0 only checks) to the child, or to its group with kOwnProcessGroup,
+    // without waiting. 0 when sent; -1 with errno ESRCH once the child was reaped (nothing
+    // sent), ECHILD without a child, ENOSYS without a process descriptor, EINVAL for an
+    // invalid signal, or what pidfd_send_signal or kill failed with.
+    int SendSignal(int signal);
+
+    // A descriptor that polls readable (POLLIN) once the child has ended, for a caller's
+    // own poll loop over the output and the end at once; it stays readable. The object
+    // owns it (closed by the destructor): never close it or read from it. -1 with errno
+    // ECHILD without a child, ENOSYS without a process descriptor.
+    int ExitDescriptor() const;
+
+    // Why the launch's child did not reach its program. 0 once it executed the program
+    // (*step 0); the errno of the step that failed (ENOENT, EACCES, ENOEXEC, EPERM, ...)
+    // with, in *step when step is not null, the exit code the child ends with for it: 81
+    // (user and groups), 77 (standard streams), 79 (exec, and the launch options' own
+    // steps). A user that does not exist has no errno of its own: ENOENT with 81. -1 with
+    // errno EINPROGRESS while that is not known yet, ECHILD without a launched child. After
+    // the shared-memory start (the default) a failure is known when the launch returns; a
+    // success a moment later, once the kernel has closed the new program's close-on-exec
+    // descriptors, which it does just after it lets the launching thread go. After a
+    // forked start (IFXLIB_LAUNCH=fork, sanitizer builds, a sleep marker) the launch does
+    // not wait for the child, and the answer comes once the child executed or failed. Nothing else
+    // changes: the launch still succeeded, the child still ends with that code after its log line,
+    // and Wait still reports it.
+    int LaunchError(int* step) const;
+
+    // ---- Plain byte streams ----------------------------------------------------------
+
+    // Writes length bytes to the child's standard input, as they are (no NUL appended).
+    // The count written, which is length unless a signal handler interrupted the write
+    // after part of it (a signal before any byte gives -1 with EINTR; nothing is resumed);
+    // -1 with errno otherwise: EPIPE once the child closed its input, EAGAIN never (the
+    // input pipe blocks), EBADF after CloseInput or Finalize, EINVAL for null data with a
+    // length. Leaves m_lasterror alone and never finalizes the object.
+    long WriteBytes(const void* data, size_t length);
+
+    // One read of up to size bytes of the child's output (standard output and error), NUL
+    // bytes and all. The count; 0 at the end of the output (every writer closed it); -1
+    // with errno: EAGAIN when the launch was non-blocking and nothing is there, EINTR when
+    // a signal handler interrupted it (not resumed), EBADF after Finalize, EINVAL for a null
+    // buffer or a size of 0. The buffer beyond the count is left as it was.
+    long ReadBytes(void* buffer, size_t size);
+
+    // Closes the parent's end of the child's standard input, so that the utility sees the
+    // end of its input. Always 0; calling it again does nothing. WriteBytes and WriteBuf
+    // then fail with EBADF.
+    int CloseInput();
 
     // Fills block (zero-filled first, copies of at most 19 arguments and 15 pairs). A null
     // block is left alone; a null path or ifxUser is carried as empty, and a null pipe
@@ -204,8 +314,12 @@ class IFXLIB_API IfxChildProcess {
     // numbers after a close, so the numbers alone cannot say whether they are ours.
     bool m_bownpipepw[2];
     bool m_bownpipecw[2];
-    // The event Initialize made for a caller that gave none; released by the destructor.
-    EvEvent* m_pownedevent;
+    // What the object keeps beyond the members above: the event Initialize made for a
+    // caller that gave none, the launch options, the child's process descriptor and
+    // reaped status, and the launch's error report. One pointer of the object's own, so
+    // that the class keeps its size and layout and agents built against the earlier
+    // header keep working without a new soname. Released by the destructor.
+    ifxlib::ChildLifetime* m_plifetime;
     // Set once a launch has passed its argument checks: later launches are refused.
     bool m_blaunched;
 };

@@ -87,6 +87,7 @@ done
 "$work/pc-launch_and_talk" "$data/demo-utility.sh"
 "$work/pc-wait_thread" "$data/demo-utility.sh"
 "$work/pc-direct_launch" "$data/demo-utility.sh"
+"$work/pc-bounded_life" /bin/cat "$data/demo-utility.sh"
 "$work/pc-read_configuration" "$data/onconfig.demo" "$data/registry"
 "$work/pc-tokens_and_shims"
 # The two FXString operations the installed header gives inline must link in a consumer.

@@ -14,7 +14,9 @@ public+='|split|CommandLineToArgv|SplitLine|free_split_array|TRIM|STRTOK|ChangeS
 public+='|GetNextLine'
 public+='|IfxChildProcess::(IfxChildProcess|~IfxChildProcess|Initialize|InitializeLinux'
 public+='|WriteBuf|ReadBuf|BeginWait|WaitThreadFunction|WaitThread|Wait|Finalize'
-public+='|SetPostForkParam|GetPostForkParam|PostFork))(\(.*)?$'
+public+='|SetPostForkParam|GetPostForkParam|PostFork|SetLaunchOptions|WaitFor|Stop|SendSignal'
+public+='|ExitDescriptor|LaunchError|WriteBytes|ReadBytes|CloseInput|kOwnProcessGroup'
+public+='|kStopWithLauncher))(\(.*)?$'
 
 exported=$("$nm" -DC --defined-only "$library" | cut -d' ' -f3-)
 [ -n "$exported" ] || { echo "no exported symbols found in $library"; exit 1; }

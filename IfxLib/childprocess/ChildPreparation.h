@@ -46,6 +46,12 @@ struct ChildPreparation {
     // JxExecChild puts the caller's mask back: the child must neither repeat the one nor
     // unblock early.
     bool startedSharingMemory = false;
+    // The launch options (IfxChildProcess::kOwnProcessGroup, kStopWithLauncher), the
+    // process the child must outlive no longer than with kStopWithLauncher, and the write
+    // end of the launch's report pipe (-1: no report).
+    unsigned options = 0;
+    pid_t launcher = 0;
+    int launchReport = -1;
 };
 
 // Everything a child needs, worked out in the parent. The environment lock is held only

@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdarg>
+
+#include "ChildLifetime.h"
 
 namespace ifxlib {
 
@@ -52,6 +55,11 @@ void EndChild(int exitCode) {
     ::_exit(exitCode);
 }
 
+void FailChild(const ChildLog& log, int error, int exitCode) {
+    WriteLaunchReport(log.launchReport, error, exitCode);
+    EndChild(exitCode);
+}
+
 void ResetCaughtSignals() {
     for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction current {};
@@ -78,7 +86,7 @@ void RestoreCallerSignals(const sigset_t* callerSignals) {
 void CheckUserFoundOrExit(const ChildLog& log, const ResolvedUser& user) {
     if (user.lookupError != 0) {
         LogLine(log, "Child getpwnam failed, errno %d", user.lookupError);
-        EndChild(kChildUserFailed);
+        FailChild(log, user.lookupError, kChildUserFailed);
     }
 }
 
@@ -99,17 +107,47 @@ int SetSupplementaryGroups(const ResolvedUser& user) {
 
 void InitgroupsFailed(const ChildLog& log, int error) {
     LogLine(log, "initgroups() failed, errno=%d", error);
-    EndChild(kChildUserFailed);
+    FailChild(log, error, kChildUserFailed);
 }
 
 void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user) {
     if (::syscall(SYS_setgid, user.gid) != 0) {
-        LogLine(log, "Child setgid failed, errno %d", GETLASTERROR());
-        EndChild(kChildUserFailed);
+        const int error = GETLASTERROR();
+        LogLine(log, "Child setgid failed, errno %d", error);
+        FailChild(log, error, kChildUserFailed);
     }
     if (::syscall(SYS_setuid, user.uid) != 0) {
-        LogLine(log, "Child setuid failed, errno %d", GETLASTERROR());
-        EndChild(kChildUserFailed);
+        const int error = GETLASTERROR();
+        LogLine(log, "Child setuid failed, errno %d", error);
+        FailChild(log, error, kChildUserFailed);
+    }
+}
+
+void ApplyGroupOptionOrExit(const ChildLog& log, unsigned options) {
+    if ((options & IfxChildProcess::kOwnProcessGroup) == 0) {
+        return;
+    }
+    if (::setpgid(0, 0) != 0) {
+        const int error = GETLASTERROR();
+        LogLine(log, "Child setpgid failed, errno %d", error);
+        FailChild(log, error, kChildExecFailed);
+    }
+}
+
+void ApplyLauncherOptionOrExit(const ChildLog& log, unsigned options, pid_t launcher) {
+    if ((options & IfxChildProcess::kStopWithLauncher) == 0) {
+        return;
+    }
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) {
+        const int error = GETLASTERROR();
+        LogLine(log, "Child cannot follow its launcher, errno %d", error);
+        FailChild(log, error, kChildExecFailed);
+    }
+    // A launcher that ended before the line above went unnoticed: the child then has a
+    // new parent, and ends as the signal would have ended it.
+    if (::getppid() != launcher) {
+        LogLine(log, "Child's launcher has ended");
+        FailChild(log, ESRCH, kChildExecFailed);
     }
 }
 
@@ -130,16 +168,19 @@ void ConnectStandardStreamsOrExit(ChildLog& log, int input, int output) {
     // its place in the logger (none when the copy cannot be made: such lines are dropped).
     log.standardError = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (!connectStream(input, STDIN_FILENO)) {
+        const int error = GETLASTERROR();
         LogLine(log, "Child dup2-STDIN failed");
-        EndChild(kChildStreamsFailed);
+        FailChild(log, error, kChildStreamsFailed);
     }
     if (!connectStream(output, STDOUT_FILENO)) {
+        const int error = GETLASTERROR();
         LogLine(log, "Child dup2-STDOUT failed");
-        EndChild(kChildStreamsFailed);
+        FailChild(log, error, kChildStreamsFailed);
     }
     if (!connectStream(output, STDERR_FILENO)) {
+        const int error = GETLASTERROR();
         LogLine(log, "Child dup2-STDERR failed");
-        EndChild(kChildStreamsFailed);
+        FailChild(log, error, kChildStreamsFailed);
     }
 }
 
@@ -171,7 +212,7 @@ void Exec(const ChildLog& log, const char* path, char* const* argv, char* const*
 
 void ExecFailed(const ChildLog& log, int error) {
     LogLine(log, "Child exec failed, errno %d", error);
-    EndChild(kChildExecFailed);
+    FailChild(log, error, kChildExecFailed);
 }
 
 }  // namespace ifxlib

@@ -43,11 +43,14 @@ enum ChildExitCode : int {
 // standardError is the child's own state, kept on its stack: the descriptor that stands
 // for standard error in the logger, which stops being descriptor 2 once the program's
 // streams take that number.
+// launchReport is the write end of the launch's report pipe, -1 for none: a step that
+// fails writes its errno and exit code there before the child ends.
 struct ChildLog {
     const EvEvent* event;
     const char* tag;
     int traceLevel;
     int standardError;
+    int launchReport = -1;
 };
 
 // Always written, whatever the level.
@@ -56,6 +59,8 @@ void LogLine(const ChildLog& log, const char* format, ...) __attribute__((format
 void LogTrace(const ChildLog& log, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 [[noreturn]] void EndChild(int exitCode);
+// Reports error and exitCode to the launch, then ends the child with exitCode.
+[[noreturn]] void FailChild(const ChildLog& log, int error, int exitCode);
 
 // A handler of the parent must not run in the child: every caught signal goes back to its
 // default. Ignored signals stay ignored. The first thing a child does.
@@ -71,6 +76,11 @@ int SetSupplementaryGroups(const ResolvedUser& user);
 [[noreturn]] void InitgroupsFailed(const ChildLog& log, int error);
 // setgid, then setuid; the child ends with kChildUserFailed when either fails.
 void SetGroupAndUserOrExit(const ChildLog& log, const ResolvedUser& user);
+
+// The launch options' steps, before the user switch and after it (PR_SET_PDEATHSIG does
+// not survive a change of credentials). A failure ends the child as an exec failure.
+void ApplyGroupOptionOrExit(const ChildLog& log, unsigned options);
+void ApplyLauncherOptionOrExit(const ChildLog& log, unsigned options, pid_t launcher);
 
 // Traces name[i]=value[i] while both lists go on; the parent has built the environment
 // the program gets from them.

@@ -8,6 +8,7 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "ChildLifetime.h"
 #include "ChildPreparation.h"
 #include "ChildSteps.h"
 #include "LaunchEngine.h"
@@ -71,10 +72,10 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     m_bnonblocking = nonBlocking;
     m_boption3 = option3;
     if (m_pevent == nullptr) {
-        if (m_pownedevent == nullptr) {
-            m_pownedevent = ifxlib::MakeEventFromEnvironment().release();
+        if (m_plifetime->ownedEvent == nullptr) {
+            m_plifetime->ownedEvent = ifxlib::MakeEventFromEnvironment();
         }
-        m_pevent = m_pownedevent;
+        m_pevent = m_plifetime->ownedEvent.get();
     }
     EvDebug::Debug(m_pevent, kTag, "enter");
     if (path == nullptr) {
@@ -88,12 +89,17 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
     }
     pid_t pid = -1;
     int startError = 0;
+    bool startedSharingMemory = false;
+    const int launchReport = ifxlib::OpenLaunchReport(*m_plifetime);
     {
         // The environment lock is held only while the preparation copies the environment;
         // this thread then waits for a child sharing our memory until it has executed its
         // program, as a caller of posix_spawn does, but nobody else waits with it.
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, true, envName, envValue, false);
+        prepared.options = m_plifetime->options;
+        prepared.launcher = ::getpid();
+        prepared.launchReport = launchReport;
         ifxlib::LaunchEngine engine = prepared.engine;
         // A child that shares our memory holds this thread until it executes, so a child
         // held by the sleep marker would hold the agent's thread with it: with a marker in
@@ -140,7 +146,9 @@ int IfxChildProcess::Initialize(char* path, char** argv, char* ifxUser, char** e
                 RunDirectChild(path, argv, ifxUser, envName, envValue, prepared);
             }
         }
+        startedSharingMemory = prepared.startedSharingMemory;
     }
+    ifxlib::NoteStart(*m_plifetime, launchReport, pid, startedSharingMemory);
     // The start's result, -1 after a failure as after a failed fork.
     m_childpid = pid;
     if (pid < 0) {
@@ -163,14 +171,16 @@ void IfxChildProcess::RunDirectChild(char* path, char** argv, char* ifxUser, cha
         ifxlib::ResetCaughtSignals();
         ifxlib::RestoreCallerSignals(prepared.callerSignals);
     }
-    ifxlib::ChildLog log{m_pevent, kTag, 2, STDERR_FILENO};
+    ifxlib::ChildLog log{m_pevent, kTag, 2, STDERR_FILENO, prepared.launchReport};
     HoldWhileSleepMarkerExists(log, prepared.agentUser);
     ifxlib::LogTrace(log, "Child: child pid(expected 0)= %d", 0);
     ::close(m_phpipepw[1]);
     ::close(m_phpipecw[0]);
+    ifxlib::ApplyGroupOptionOrExit(log, prepared.options);
     if (ifxUser != nullptr) {
         SwitchUserOrExit(log, ifxUser, prepared.user);
     }
+    ifxlib::ApplyLauncherOptionOrExit(log, prepared.options, prepared.launcher);
     ifxlib::LogEnvironment(log, envName, envValue);
     ifxlib::LogExec(log, path);
     ifxlib::ConnectStandardStreamsOrExit(log, m_phpipepw[0], m_phpipecw[1]);

@@ -4,6 +4,8 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "ChildLifetime.h"
+
 IfxChildProcess::IfxChildProcess()
     : m_pprocess(nullptr),
       m_lasterror(0),
@@ -22,7 +24,7 @@ IfxChildProcess::IfxChildProcess()
       m_exitcode(0),
       m_bownpipepw{false, false},
       m_bownpipecw{false, false},
-      m_pownedevent(nullptr),
+      m_plifetime(new ifxlib::ChildLifetime),
       m_blaunched(false) {}
 
 IfxChildProcess::~IfxChildProcess() {
@@ -42,7 +44,9 @@ IfxChildProcess::~IfxChildProcess() {
     }
     delete m_pprocess;
     m_pprocess = nullptr;
-    delete m_pownedevent;
+    // Last: the wait thread watched the child's process descriptor, which goes with it.
+    delete m_plifetime;
+    m_plifetime = nullptr;
 }
 
 int IfxChildProcess::Finalize() {

@@ -3,7 +3,10 @@
 #include <IfxLib/IfxLib.h>
 
 #include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <IfxLib/platform/HostServices.h>
@@ -87,5 +90,41 @@ int IfxChildProcess::ReadBuf(char* buffer, long size) {
     // Bounded by the count: a full buffer carries no terminating NUL.
     EvDebug::DebugLvl(m_pevent, kTag, 2, "Received(%d bytes):%.*s", static_cast<int>(received),
                       static_cast<int>(received), buffer);
+    return 0;
+}
+
+long IfxChildProcess::WriteBytes(const void* data, size_t length) {
+    if (data == nullptr && length > 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    const auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    // A pipe takes a large write in pieces; every piece after the first is resumed, but a
+    // signal stops the loop like a failure does, reporting what already went.
+    while (done < length) {
+        const size_t piece = std::min(length - done, static_cast<size_t>(SSIZE_MAX));
+        const ssize_t written = transferOnce(
+            m_bownpipepw[1], [&] { return ::write(m_phpipepw[1], bytes + done, piece); });
+        if (written < 0) {
+            return done > 0 ? static_cast<long>(done) : -1;
+        }
+        done += static_cast<size_t>(written);
+    }
+    return static_cast<long>(done);
+}
+
+long IfxChildProcess::ReadBytes(void* buffer, size_t size) {
+    if (buffer == nullptr || size == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    const size_t wanted = std::min(size, static_cast<size_t>(SSIZE_MAX));
+    return static_cast<long>(
+        transferOnce(m_bownpipecw[0], [&] { return ::read(m_phpipecw[0], buffer, wanted); }));
+}
+
+int IfxChildProcess::CloseInput() {
+    CloseIfOwned(m_phpipepw[1], m_bownpipepw[1]);
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "ChildLifetime.h"
 #include "ChildPreparation.h"
 #include "ChildSteps.h"
 #include "LaunchEngine.h"
@@ -72,14 +73,16 @@ void SwitchUserOrExit(const ifxlib::ChildLog& log, const char* name,
     char* envValue[16] = {};
     int phpipepw[2] = {-1, -1};
     int phpipecw[2] = {-1, -1};
-    ifxlib::ChildLog log{prepared.event.get(), kChildTag, 0, STDERR_FILENO};
+    ifxlib::ChildLog log{prepared.event.get(), kChildTag, 0, STDERR_FILENO, prepared.launchReport};
     ifxlib::LogLine(log, "Entering function");
 
     IfxChildProcess::GetPostForkParam(block, path, argv, envName, envValue, ifxUser, phpipepw,
                                       phpipecw, prepared.event.get());
     ::close(phpipepw[1]);
     ::close(phpipecw[0]);
+    ifxlib::ApplyGroupOptionOrExit(log, prepared.options);
     SwitchUserOrExit(log, ifxUser, prepared.user);
+    ifxlib::ApplyLauncherOptionOrExit(log, prepared.options, prepared.launcher);
     ifxlib::LogEnvironment(log, envName, envValue);
     ifxlib::LogExec(log, path);
     ifxlib::ConnectStandardStreamsOrExit(log, phpipepw[0], phpipecw[1]);
@@ -139,12 +142,17 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
 
     bool started = false;
     int startError = 0;
+    bool startedSharingMemory = false;
+    const int launchReport = ifxlib::OpenLaunchReport(*m_plifetime);
     {
         // The environment lock is held only while the preparation copies the environment;
         // this thread then waits for a child sharing our memory until it has executed its
         // program, as a caller of posix_spawn does, but nobody else waits with it.
         ifxlib::ChildPreparation prepared =
             ifxlib::PrepareChild(ifxUser, ::getuid() == 0, envName, envValue, true);
+        prepared.options = m_plifetime->options;
+        prepared.launcher = ::getpid();
+        prepared.launchReport = launchReport;
         params.block->prepared = &prepared;
         char errorText[kErrorTextSize] = {};
         ifxlib::LaunchEngine engine = prepared.engine;
@@ -168,7 +176,10 @@ int IfxChildProcess::InitializeLinux(char* path, char** argv, char* ifxUser, cha
             started = m_pprocess->Fork(PostFork, params.block, errorText, kErrorTextSize);
             startError = GETLASTERROR();
         }
+        startedSharingMemory = prepared.startedSharingMemory;
     }
+    ifxlib::NoteStart(*m_plifetime, launchReport, started ? m_pprocess->GetChildPid() : -1,
+                      startedSharingMemory);
     if (!started) {
         m_lasterror = startError;
         EvDebug::Debug(m_pevent, kTag, "fork failed: errno=%d", startError);

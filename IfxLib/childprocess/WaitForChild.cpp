@@ -6,12 +6,7 @@
 
 #include <IfxLib/platform/HostServices.h>
 
-namespace {
-
-constexpr int kWaitErrorTextSize = 50;
-constexpr int kNoTimeLimit = -1;
-
-}  // namespace
+#include "ChildLifetime.h"
 
 int IfxChildProcess::BeginWait() {
     static const char kTag[] = "IfxChildProcess::BeginWait";
@@ -59,10 +54,12 @@ void IfxChildProcess::WaitThread() {
         m_lasterror = status;
         EvDebug::Debug(m_pevent, kTag, "Wait failed; LastErr=%d", static_cast<int>(status));
         m_bwaitfailed = true;
-        return;
+    } else {
+        m_bwaitdone = true;
+        EvDebug::DebugLvl(m_pevent, kTag, 2, "WaitThread complete.");
     }
-    m_bwaitdone = true;
-    EvDebug::DebugLvl(m_pevent, kTag, 2, "WaitThread complete.");
+    // WaitFor returns once the report above is complete.
+    ifxlib::NoteWaitThreadEnded(*m_plifetime);
 }
 
 int IfxChildProcess::Wait(unsigned long /*timeout*/) {
@@ -81,8 +78,8 @@ int IfxChildProcess::WaitForEnd(bool clearLastError) {
     }
     EvDebug::DebugLvl(m_pevent, kTag, 2, "waiting for pid %d", m_pprocess->GetChildPid());
     int status = 0;
-    char errorText[kWaitErrorTextSize] = {};
-    if (!m_pprocess->WaitForProcessToEnd(status, errorText, kWaitErrorTextSize, kNoTimeLimit)) {
+    // The same status as WaitFor or Stop got when one of them reaped the child first.
+    if (!ifxlib::AwaitAndReap(*m_plifetime, m_pprocess, status)) {
         EvDebug::Debug(m_pevent, kTag, "WaitForProcessToEnd - JX_IFX_ERROR");
         return -1;
     }

@@ -30,6 +30,8 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -270,6 +272,84 @@ BENCHMARK(BM_PosixSpawnBaseline)
     ->Arg(kLoweredLimit)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+// From Stop to the status, for a running child that obeys SIGTERM (the helper, once it has
+// answered a command, so that it is past its start): BM_StopToStatus/0 after Initialize,
+// /1 after InitializeLinux, with the wait thread running as agents run it (/2, after
+// InitializeLinux). Only Stop is timed. BM_KillToStatusBaseline is kill(SIGTERM) + waitpid
+// on a posix_spawn child: what Stop adds over the bare system calls.
+void BM_StopToStatus(benchmark::State& state) {
+    BenchLog log;
+    EvEvent event;
+    std::string path = IFXBENCH_CHILD_HELPER;
+    std::string user = ownUserName();
+    std::string command = kCommand;
+    for (auto _ : state) {
+        IfxChildProcess child;
+        const int launched =
+            state.range(0) == 0
+                ? child.Initialize(path.data(), nullptr, nullptr, nullptr, nullptr, &event, false,
+                                   false, false, nullptr)
+                : child.InitializeLinux(path.data(), nullptr, user.data(), nullptr, nullptr,
+                                        nullptr, false, false, false, nullptr);
+        if (launched != 0 || child.WriteBuf(command.data()) != 0 || !readAnswer(child) ||
+            (state.range(0) == 2 && child.BeginWait() != 0)) {
+            state.SkipWithError("launch or round trip failed");
+            break;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const int status = child.Stop(10000);
+        const auto end = std::chrono::steady_clock::now();
+        if (status != 128 + SIGTERM) {
+            state.SkipWithError("the child did not end by SIGTERM");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        child.Finalize();
+    }
+}
+BENCHMARK(BM_StopToStatus)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)->UseManualTime();
+
+void BM_KillToStatusBaseline(benchmark::State& state) {
+    for (auto _ : state) {
+        int toChild[2], fromChild[2];
+        if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
+            state.SkipWithError("pipe failed");
+            break;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        char* argv[] = {const_cast<char*>(IFXBENCH_CHILD_HELPER), nullptr};
+        pid_t pid = 0;
+        const bool spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        char buffer[64];
+        const bool answered = spawned &&
+                              ::write(toChild[1], kCommand, sizeof kCommand) ==
+                                  static_cast<ssize_t>(sizeof kCommand) &&
+                              ::read(fromChild[0], buffer, sizeof buffer) > 0;
+        const auto start = std::chrono::steady_clock::now();
+        int raw = 0;
+        if (spawned) {
+            ::kill(pid, SIGTERM);
+            while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+            }
+        }
+        const auto end = std::chrono::steady_clock::now();
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        if (!answered || !WIFSIGNALED(raw)) {
+            state.SkipWithError("spawn, round trip or stop failed");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    }
+}
+BENCHMARK(BM_KillToStatusBaseline)->Unit(benchmark::kMicrosecond)->UseManualTime();
 
 // The same life with our child-start primitive: the parent prepares everything, the child
 // only moves the pipe ends onto its standard streams and executes.

@@ -411,6 +411,9 @@ SITES = [
          launch_fails("pipe call failed when creating m_phpipepw : errno=%d")),
     Site("non-blocking read end", "main", "fcntl", r"F_SETFL", (E.EBADF,),
          launch_fails("fcntl failed for m_phpipecw: errno=%d")),
+    # The launch-error report: without it the launch goes on, and only LaunchError says why.
+    Site("launch error report pipe", "main", "pipe2", r"O_NONBLOCK",
+         (E.EMFILE, E.ENFILE, E.ENOMEM), silent()),
     # The user, looked up before the start: a failure ends the child with 81, or the
     # lookup still succeeds from what the name service has.
     *file_reading("user database", r"/etc/(passwd|nsswitch\.conf)",
@@ -465,6 +468,12 @@ SITES = [
     Site("wait thread", "main", "clone3", r"CLONE_THREAD", (E.EAGAIN, E.ENOMEM, E.EPERM, E.ENOSYS),
          lambda operation, error: silent() if error == E.ENOSYS else Effect("thread_fails")),
     Site("wait", "main|thread", "wait4", r"", (E.EINTR,), silent()),
+    # The child's process descriptor: without it Wait and the wait thread block in waitpid
+    # as they always did, and only the new calls fail (ENOSYS or the error).
+    Site("process descriptor", "main", "pidfd_open", r"", (E.EMFILE, E.ENFILE, E.ENOMEM, E.ENOSYS),
+         silent()),
+    # Waiting for the end on it: EINTR is resumed, any other error falls back to waitpid.
+    Site("end of the child watched", "main|thread", "poll", r"pidfd", (E.EINTR, E.ENOMEM), silent()),
     # ReadFromOnconfig and the registry read their file whole.
     *file_reading("ONCONFIG file", r"/onconfig", Effect("read_file_fails", "Could not open the file")),
     *file_reading("registry section", r"/registry/", Effect("read_file_fails")),
@@ -488,7 +497,12 @@ def site_of(call, operation):
                   and s.phase in ("", phase) and re.search(s.only, operation.driver)
                   and s.occurrence in (0, call.index)]
     if call.syscall == "pipe2" and candidates:
-        return candidates[0] if call.index == 1 else candidates[1]
+        # The launch's two pipes are told apart by their order, every other pipe by its site.
+        pipes = [s for s in candidates if s.name.startswith("pipe m_")]
+        others = [s for s in candidates if s not in pipes]
+        if others:
+            return others[0]
+        return pipes[0] if call.index == 1 else pipes[1]
     return candidates[0] if candidates else None
 
 

@@ -14,6 +14,11 @@
 //   raise <n>      sends itself signal n (whose default action may end it)
 //   close-input    closes its standard input, which then is at its end
 //   pid            "<pid>": its own process id
+//   fork-hold      starts a process that holds the helper's descriptors (its output pipe
+//                  among them) until killed, and answers "<pid>" of that process
+//   ignore <n>     ignores signal n from then on, answers "ignoring"
+//   grandchild     starts a process of its own (in its process group, its streams on
+//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it
 //
 // At the end of its input it exits with 0.
 //
@@ -25,6 +30,8 @@
 //   --status <name>...        prints the lines "<name>:..." of /proc/self/status, in the
 //                             file's order, and ends with 0
 //   --copy                    copies its input to its output byte for byte (as cat does)
+//   --repeat <text>           writes "<text>" lines for ever, reading nothing (as yes
+//                             does), until a write fails
 //   --lines <prefix>          answers each line of its input, a last one without its
 //                             newline too, with "<prefix><line>" (as a shell's read loop)
 //
@@ -34,6 +41,7 @@
 //   --commands <command>...   runs each argument as a command first
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <unistd.h>
@@ -137,6 +145,19 @@ std::string disposition(int signal) {
     }
 }
 
+// The grandchild keeps none of our streams, so that the end of our output is ours alone.
+pid_t startGrandchild() {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd) {
+            ::dup2(null, fd);
+        }
+        holdForever();
+    }
+    return pid;
+}
+
 void run(const std::string& command) {
     const size_t blank = command.find(' ');
     const std::string verb = command.substr(0, blank);
@@ -167,6 +188,17 @@ void run(const std::string& command) {
         ::close(STDIN_FILENO);
     } else if (verb == "pid") {
         writeAll(STDOUT_FILENO, std::to_string(::getpid()) + "\n");
+    } else if (verb == "fork-hold") {
+        const pid_t holder = ::fork();
+        if (holder == 0) {
+            holdForever();
+        }
+        writeAll(STDOUT_FILENO, std::to_string(holder) + "\n");
+    } else if (verb == "ignore") {
+        ::signal(std::atoi(rest.c_str()), SIG_IGN);
+        writeAll(STDOUT_FILENO, "ignoring\n");
+    } else if (verb == "grandchild") {
+        writeAll(STDOUT_FILENO, std::to_string(startGrandchild()) + "\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");
@@ -241,6 +273,12 @@ void runOption(int argc, char** argv) {
     if (option == "--status") {
         writeAll(STDOUT_FILENO, statusLines(std::vector<std::string>(argv + 2, argv + argc)));
         std::_Exit(0);
+    }
+    if (option == "--repeat" && argc == 3) {
+        const std::string line = std::string(argv[2]) + "\n";
+        for (;;) {
+            writeAll(STDOUT_FILENO, line);
+        }
     }
     if (option == "--copy" && argc == 2) {
         copyInput();

@@ -122,7 +122,9 @@ IfxctlResult IfxctlRunner::Run(const std::vector<std::string>& args, const std::
     return result;
 }
 
-IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args) const {
+IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args,
+                                          const std::string& inputPath, const EnvChanges& env,
+                                          bool errorToOutput) const {
     Started started;
     int input[2], output[2];
     if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
@@ -132,14 +134,26 @@ IfxctlRunner::Started IfxctlRunner::Start(const std::vector<std::string>& args) 
     started.errPath = m_dir.file(nextName("started") + ".err");
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    if (inputPath.empty()) {
+        ::posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    } else {
+        ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputPath.c_str(), O_RDONLY, 0);
+    }
     ::posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.errPath.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    started.pid = spawn(m_wrapper, args, environment({}), &actions);
+    if (errorToOutput) {
+        ::posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+    } else {
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, started.errPath.c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    started.pid = spawn(m_wrapper, args, environment(env), &actions);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
     ::close(output[1]);
+    if (!inputPath.empty()) {
+        ::close(input[1]);
+        input[1] = -1;
+    }
     started.input = input[1];
     started.output = output[0];
     return started;

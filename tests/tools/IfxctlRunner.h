@@ -38,14 +38,16 @@ class IfxctlRunner {
                      const EnvChanges& env = {}) const;
 
     // Starts ifxctl with pipes for standard input and output, which the caller then
-    // holds; standard error still goes to a file. Finish with Wait.
+    // holds (or with standard input read from inputPath, input then -1); standard error
+    // goes to a file, or with errorToOutput to the output pipe as well. Finish with Wait.
     struct Started {
         pid_t pid = -1;
         int input = -1;   // write end: the program's standard input
         int output = -1;  // read end: the program's standard output
         std::string errPath;
     };
-    Started Start(const std::vector<std::string>& args) const;
+    Started Start(const std::vector<std::string>& args, const std::string& inputPath = "",
+                  const EnvChanges& env = {}, bool errorToOutput = false) const;
     // Waits for a started program; its standard error is in the result, out stays empty.
     static IfxctlResult Wait(const Started& started);
 

@@ -35,6 +35,16 @@ offered() {
 [ "$(offered ifxctl --log-level 2 settings '')" = "--help get identity list " ] ||
     fail "settings offers: $(offered ifxctl --log-level 2 settings '')"
 [ "$(offered ifxctl ru)" = "run " ] || fail "'ru' completes to: $(offered ifxctl ru)"
+# After "run ... --" the words are the utility's: no option of ifxctl's.
+[ -z "$(offered ifxctl run --user root -- /bin/true -- | grep -e '--user' || true)" ] ||
+    fail "the utility's arguments are offered ifxctl's options"
+offered ifxctl run -- bas | grep -q 'bash ' || fail "'run -- bas' does not offer the command bash"
+# The parameter names of the ONCONFIG file named.
+onconfig="$(mktemp)"
+trap 'rm -f "$onconfig"' EXIT
+printf '# TAPEDEV commented\nTAPEDEV /dev/tape\nLTAPEDEV /dev/null\nDBSERVERNAME srv\n' >"$onconfig"
+[ "$(offered ifxctl onconfig "$onconfig" '')" = "DBSERVERNAME LTAPEDEV TAPEDEV " ] ||
+    fail "onconfig FILE offers: $(offered ifxctl onconfig "$onconfig" '')"
 
 # Options as the help lists them: "  -v,--verbose", "  --user NAME ...".
 options_of() {

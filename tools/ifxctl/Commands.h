@@ -12,21 +12,32 @@ namespace ifxctl {
 // Exit statuses of the tool's own making; run otherwise exits with the utility's status.
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+// A usage error: 125 as env and timeout have it, so that a utility's own 2 stays its own.
+constexpr int kExitUsage = 125;
 // onconfig: the file cannot be read (grep's "trouble").
 constexpr int kExitTrouble = 2;
 // Every other failure of ifxctl's own, as env, nice and timeout use it (run: no such
 // user, the utility could not be launched, or its status could not be learnt). 126 and
 // 127 (the program cannot be executed, does not exist) are run's alone.
 constexpr int kExitRunFailed = 125;
+// run: the time limit ended the utility, and it needed SIGKILL (timeout's statuses).
+constexpr int kExitTimedOut = 124;
+constexpr int kExitKilled = 128 + 9;
 
 struct RunOptions {
     std::optional<std::string> user;
-    std::vector<std::string> env;  // NAME=VALUE, checked by the parser
+    bool preserveEnvironment = false;  // keep HOME, SHELL, USER, LOGNAME with --user
+    std::vector<std::string> env;      // NAME=VALUE, checked by the parser
     std::vector<std::string> sends;
     bool direct = false;
     bool nonBlocking = false;
-    bool commands = false;             // each line one NUL-terminated command, as WriteBuf sends it
+    bool commands = false;        // each line one NUL-terminated command, as WriteBuf sends it
+    double timeout = 0;           // seconds until SIGTERM; 0: no time limit
+    double killAfter = 0;         // seconds from the first stop signal to SIGKILL; 0: never
+    bool preserveStatus = false;  // the utility's status even when the time limit ended it
+    bool foreground = false;      // the utility stays in our process group
+    std::string timeoutText;      // the durations as given, for messages
+    std::string killAfterText;
     std::vector<std::string> command;  // PROGRAM [ARG...]
 };
 

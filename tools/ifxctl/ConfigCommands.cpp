@@ -108,15 +108,25 @@ int Onconfig(const std::string& file, const std::vector<std::string>& names) {
 
 namespace {
 
+// Says so when the registry directory is missing; false when it is there.
+bool registryMissing() {
+    const std::string root = registryRoot();
+    struct stat status {};
+    if (::stat(root.c_str(), &status) == 0) {
+        return false;
+    }
+    Complain("the registry directory " + root + " does not exist (JX_REGISTRY_DIR names it)");
+    return true;
+}
+
 // Says why no item can be read at all, when the registry directory or the section file
 // is missing; false when both are there.
 bool explainMissingSection() {
-    const std::string root = registryRoot();
-    struct stat status {};
-    if (::stat(root.c_str(), &status) != 0) {
-        Complain("the registry directory " + root + " does not exist (JX_REGISTRY_DIR names it)");
+    if (registryMissing()) {
         return true;
     }
+    const std::string root = registryRoot();
+    struct stat status {};
     const std::string section = root + "/" + c_ifxSubKey;
     if (::stat(section.c_str(), &status) != 0) {
         Complain("the registry at " + root + " has no " + c_ifxSubKey + " section (no file " +
@@ -218,7 +228,12 @@ int SettingsIdentity(const std::vector<std::string>& agentArguments) {
                          report("Informix server", hasServer, server) &&
                          report("temporary directory", hasTemporary, temporary) &&
                          report("log directory", hasLogs, logs);
-    return written ? kExitOk : OutputFailed();
+    if (!written) {
+        return OutputFailed();
+    }
+    // The names may come from the arguments and the environment; the directories need the
+    // registry, and an identity read without it is not the agent's.
+    return registryMissing() ? kExitFailure : kExitOk;
 }
 
 }  // namespace ifxctl

@@ -1,12 +1,8 @@
 #pragma once
 
-// run: the utility's exit status, learnt from the launch's wait, and the words for it.
-
-#include <IfxLib/IfxLib.h>
+// run: the utility's exit status, and the words ifxctl has for it.
 
 #include <string>
-
-#include "SignalForwarding.h"
 
 namespace ifxctl {
 
@@ -17,21 +13,27 @@ struct Outcome {
     bool bySignal = false;
 };
 
-// The direct launch leaves its child to us: waits for it to end, stops the forwarding of
-// signals to it, then reaps it.
-Outcome ReapDirectChild(pid_t pid, SignalForwarder& forwarder);
-// The wait thread's report, final once the thread has ended.
-Outcome JoinWaitThread(IfxChildProcess& child);
-// Wait in this thread, for when the wait thread could not start.
-Outcome WaitHere(IfxChildProcess& child);
+// A launch that failed in the utility's process, as the library reports it.
+struct LaunchFailure {
+    int error = 0;  // errno of the step; 0: the program was executed
+    int step = 0;   // the exit code of that step: 81 user, 77 streams, 79 exec
+};
 
-// True for the exit codes with which the launch's child ends when a step before the
-// program failed; the utility may end with them too.
-bool IsLaunchCode(int status);
+// The status and the one line for a launch that failed, as env and timeout have them:
+// 127 when the program (or its interpreter) is not found, 126 when it cannot be
+// executed, 125 when the user or the streams could not be set up.
+int LaunchFailureStatus(const LaunchFailure& failure);
+std::string DescribeLaunchFailure(const LaunchFailure& failure, const std::string& program,
+                                  const std::string& user);
 
-// The one line that ifxctl says about a status other than 0, or "" for 0. The launch's
-// own codes 77, 79 and 81 are named as such only when the launch's child logged a
-// failure (failure, from LoggedLaunchFailure); logAvailable says whether we could look.
-std::string DescribeStatus(const Outcome& outcome, const std::string& failure, bool logAvailable);
+// What ifxctl knows beyond the status itself.
+struct StatusContext {
+    int sentSignal = 0;  // the last signal ifxctl sent or passed on, 0 for none
+};
+
+// The one line that ifxctl says about a status, or "" when the status says all there is
+// to say: an exit of the utility's own, 0 or not, goes without a word, as env and
+// timeout have it. A signal is named when ifxctl knows that one ended the utility.
+std::string DescribeStatus(const Outcome& outcome, const StatusContext& context);
 
 }  // namespace ifxctl

@@ -1,13 +1,11 @@
 #include "InputPump.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "Output.h"
 
@@ -20,42 +18,28 @@ constexpr size_t kInputChunk = size_t{64} * 1024;
 // than held in memory without end (a stream without line feeds, say).
 constexpr size_t kMaxCommandLength = size_t{1024} * 1024;
 
-// Leaves the descriptor behind fd pointing at /dev/null: whoever reads the old file sees
-// its end, and the number stays valid for its owner to close.
-bool replaceWithDevNull(int fd) {
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull < 0) {
-        return false;
-    }
-    int result;
-    do {
-        result = ::dup3(devNull, fd, O_CLOEXEC);
-    } while (result < 0 && errno == EINTR);
-    const int saved = errno;
-    ::close(devNull);
-    errno = saved;
-    return result == fd;
-}
-
-std::string withNewlines(const std::vector<std::string>& sends) {
+// The --send texts as they go: each with a newline, or as a command with its NUL (an
+// empty command sends nothing).
+std::string sendTexts(const std::vector<std::string>& sends, bool commands) {
     std::string text;
     for (const std::string& send : sends) {
-        text += send + "\n";
+        if (!commands) {
+            text += send + "\n";
+        } else if (!send.empty()) {
+            text += send;
+            text += '\0';
+        }
     }
     return text;
 }
 
 }  // namespace
 
-InputPump::InputPump(IfxChildProcess& child, OutputPump& output,
-                     const std::vector<std::string>& sends, bool commands)
-    : m_child(child), m_output(output), m_commands(commands) {
-    if (m_commands) {
-        m_pending.assign(sends.begin(), sends.end());
-        return;
-    }
-    if (!sends.empty()) {
-        m_pending.push_back(withNewlines(sends));
+InputPump::InputPump(IfxChildProcess& child, const std::vector<std::string>& sends, bool commands)
+    : m_child(child), m_commands(commands) {
+    std::string first = sendTexts(sends, commands);
+    if (!first.empty()) {
+        m_pending.push_back(std::move(first));
     }
     // Written as the pipe takes it, never blocking the loop; the descriptor is ours
     // alone (the utility has the other end), so the flag changes nobody else's calls.
@@ -72,19 +56,12 @@ short InputPump::PipeEvents() const {
 
 void InputPump::OnPipe(short events) {
     if ((events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-        stopSending("the utility closed its standard input");
+        stopSending("");
         return;
     }
-    if ((events & POLLOUT) == 0 || m_pending.empty()) {
-        return;
-    }
-    if (!m_commands) {
+    if ((events & POLLOUT) != 0) {
         writeBytes();
-        return;
     }
-    std::string text = std::move(m_pending.front());
-    m_pending.pop_front();
-    sendCommand(text);
 }
 
 void InputPump::writeBytes() {
@@ -99,8 +76,7 @@ void InputPump::writeBytes() {
             if (errno == EAGAIN) {
                 return;
             }
-            stopSending(errno == EPIPE ? "the utility closed its standard input"
-                                       : "sending to the utility failed: " + ErrorText(errno));
+            stopSending(errno == EPIPE ? "" : "sending to the utility failed: " + ErrorText(errno));
             return;
         }
         m_written += static_cast<size_t>(written);
@@ -108,71 +84,6 @@ void InputPump::writeBytes() {
             m_pending.pop_front();
             m_written = 0;
         }
-    }
-}
-
-void InputPump::sendCommand(std::string& text) {
-    // The pipe has room for at least PIPE_BUF bytes now, so a text that fits goes out
-    // without blocking; a longer one needs the utility to read while we write.
-    if (text.size() + 1 > PIPE_BUF) {
-        sendLongCommand(text);
-        return;
-    }
-    if (m_child.WriteBuf(text.data()) != 0) {
-        const int error = m_child.m_lasterror;
-        m_output.UseOwnDescriptor();
-        m_pending.push_front(std::move(text));
-        stopSending("sending to the utility failed: " + ErrorText(error));
-    }
-}
-
-// WriteBuf blocks until the utility has taken the whole text. A utility that answers
-// earlier commands before it reads on would wait for us to read its output while we wait
-// for it to read: so a helper thread writes, and this thread keeps reading, through its
-// own descriptor, leaving the object to the writer until it is done.
-void InputPump::sendLongCommand(std::string& text) {
-    int done[2];
-    if (::pipe2(done, O_CLOEXEC) != 0) {
-        Complain("cannot create a pipe: " + ErrorText(errno));
-        m_failed = true;
-        return;
-    }
-    int result = 0;
-    int error = 0;
-    std::thread writer([&] {
-        result = m_child.WriteBuf(text.data());
-        error = m_child.m_lasterror;
-        ::close(done[1]);
-    });
-    const bool throughObject = m_output.ThroughObject();
-    m_output.UseOwnDescriptor();
-    bool writing = true;
-    while (writing) {
-        struct pollfd watched[2] = {{done[0], POLLIN, 0}, {m_output.OwnDescriptor(), POLLIN, 0}};
-        const nfds_t count = m_output.Open() ? 2 : 1;
-        if (::poll(watched, count, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            // Nothing else to do but wait for the writer.
-            Complain("poll failed: " + ErrorText(errno));
-            m_failed = true;
-            break;
-        }
-        writing = watched[0].revents == 0;
-        if (m_output.Open() && watched[1].revents != 0) {
-            m_output.Read(watched[1].revents);
-        }
-    }
-    writer.join();
-    ::close(done[0]);
-    if (throughObject) {
-        m_output.UseObject();
-    }
-    if (result != 0) {
-        m_output.UseOwnDescriptor();
-        m_pending.push_front(std::move(text));
-        stopSending("sending to the utility failed: " + ErrorText(error));
     }
 }
 
@@ -188,6 +99,7 @@ void InputPump::ReadStandardInput() {
     if (received <= 0) {
         // The last line needs no line feed.
         if (!m_partialLine.empty()) {
+            m_partialLine += '\0';
             m_pending.push_back(std::move(m_partialLine));
         }
         m_partialLine.clear();
@@ -201,7 +113,11 @@ void InputPump::ReadStandardInput() {
     }
 }
 
+// Each whole line becomes its command, NUL-terminated, all of them in one piece.
 void InputPump::takeLines(const char* data, size_t length) {
+    // Each line's newline becomes its NUL: one allocation holds them all.
+    std::string commands;
+    commands.reserve(m_partialLine.size() + length + 1);
     const char* start = data;
     const char* end = data + length;
     while (start < end) {
@@ -211,13 +127,17 @@ void InputPump::takeLines(const char* data, size_t length) {
             m_partialLine.append(start, end);
             break;
         }
-        m_partialLine.append(start, newline);
         // An empty line sends nothing.
-        if (!m_partialLine.empty()) {
-            m_pending.push_back(std::move(m_partialLine));
+        if (!m_partialLine.empty() || newline > start) {
+            commands += m_partialLine;
+            commands.append(start, newline);
+            commands += '\0';
         }
         m_partialLine.clear();
         start = newline + 1;
+    }
+    if (!commands.empty()) {
+        m_pending.push_back(std::move(commands));
     }
     if (m_partialLine.size() > kMaxCommandLength) {
         Complain("a line of standard input is longer than " + std::to_string(kMaxCommandLength) +
@@ -228,18 +148,16 @@ void InputPump::takeLines(const char* data, size_t length) {
 }
 
 // What is still on our standard input is left unread; only what was already taken from
-// it, or given with --send, is counted as lost.
+// it, or given with --send, is counted as lost. A utility that closed its input takes no
+// more, as in a pipeline, and is not worth a word; another failure is.
 void InputPump::stopSending(const std::string& reason) {
     size_t lost = 0;
     for (const std::string& piece : m_pending) {
         lost += piece.size();
     }
     lost -= m_written;
-    if (!m_pending.empty()) {
-        Complain(reason + "; " +
-                 (m_commands ? std::to_string(m_pending.size()) + " command(s)"
-                             : std::to_string(lost) + " byte(s)") +
-                 " not sent");
+    if (lost > 0 && !reason.empty()) {
+        Complain(reason + "; " + std::to_string(lost) + " byte(s) not sent");
     }
     m_pending.clear();
     m_written = 0;
@@ -247,20 +165,18 @@ void InputPump::stopSending(const std::string& reason) {
     m_stdinOpen = false;
 }
 
-// Everything is sent: the utility gets the end of its input. IfxChildProcess has no call
-// that closes its write end alone (Finalize closes both, and the output is still to be
-// read), so /dev/null takes the descriptor's place; the object still closes it.
+void InputPump::Abandon() {
+    stopSending("");
+}
+
+// Everything is sent: the utility gets the end of its input, while its output is still
+// to be read.
 bool InputPump::FinishWhenDone() {
     if (!m_sending || m_stdinOpen || !m_pending.empty()) {
         return false;
     }
     m_sending = false;
-    if (!replaceWithDevNull(PipeDescriptor())) {
-        Complain("cannot close the utility's input: " + ErrorText(errno) +
-                 "; closing both pipe ends instead");
-        m_child.Finalize();
-        m_output.UseOwnDescriptor();
-    }
+    m_child.CloseInput();
     return true;
 }
 

@@ -5,8 +5,9 @@
 // By default the bytes go as a pipe would carry them: unchanged, lines with their
 // newline, written to the object's write end with write(2); each --send text goes first,
 // with a newline added. In command mode (--commands) each line goes without its newline
-// as one NUL-terminated command through WriteBuf, an empty line sending nothing, for
-// utilities that split their input at the NUL.
+// as one NUL-terminated command, the bytes WriteBuf would send for it, an empty line
+// sending nothing, for utilities that split their input at the NUL. Either way the bytes
+// go in as few writes as the pipe takes, never one per line.
 
 #include <IfxLib/IfxLib.h>
 
@@ -14,14 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "OutputPump.h"
-
 namespace ifxctl {
 
 class InputPump {
   public:
-    InputPump(IfxChildProcess& child, OutputPump& output, const std::vector<std::string>& sends,
-              bool commands);
+    InputPump(IfxChildProcess& child, const std::vector<std::string>& sends, bool commands);
     InputPump(const InputPump&) = delete;
     InputPump& operator=(const InputPump&) = delete;
 
@@ -41,19 +39,18 @@ class InputPump {
     void ReadStandardInput();
     // Ends the utility's input once everything is sent; true when it did.
     bool FinishWhenDone();
+    // Sends nothing more, without a word: the utility has ended, or its pipes are closed.
+    void Abandon();
 
   private:
     void writeBytes();
-    void sendCommand(std::string& text);
-    void sendLongCommand(std::string& text);
     void takeLines(const char* data, size_t length);
     void stopSending(const std::string& reason);
 
     IfxChildProcess& m_child;
-    OutputPump& m_output;
     const bool m_commands;
-    // Bytes still to go: in command mode whole commands, otherwise pieces of the stream
-    // (the first one possibly written in part, up to m_written).
+    // Bytes still to go, in pieces (the first one possibly written in part, up to
+    // m_written).
     std::deque<std::string> m_pending;
     size_t m_written = 0;
     std::string m_partialLine;  // command mode: a line whose newline is still to come

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "LibraryLog.h"
 #include "Output.h"
 
 namespace ifxctl {
@@ -108,20 +109,84 @@ bool executableBy(const struct stat& file, const RunAs& runAs) {
     return (file.st_mode & S_IXOTH) != 0;
 }
 
-std::optional<int> checkProgram(const std::string& path, const RunAs& runAs) {
+// Why a path cannot be executed by the user, or 0 when it can.
+int whyNotExecutable(const std::string& path, const RunAs& runAs) {
     struct stat file {};
     if (::stat(path.c_str(), &file) != 0) {
-        const int error = errno;
-        Complain(path + ": " + std::strerror(error));
-        return error == ENOENT || error == ENOTDIR ? kExitNotFound : kExitCannotExecute;
+        return errno;
     }
     if (S_ISDIR(file.st_mode)) {
-        Complain(path + ": " + std::strerror(EISDIR));
-        return kExitCannotExecute;
+        return EISDIR;
     }
     if (!S_ISREG(file.st_mode) || !executableBy(file, runAs)) {
-        Complain(path + ": " + std::strerror(EACCES));
+        return EACCES;
+    }
+    return 0;
+}
+
+bool notThere(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
+int statusFor(int error) {
+    return notThere(error) ? kExitNotFound : kExitCannotExecute;
+}
+
+// The directories of PATH in order; an empty entry is the current directory, and without
+// PATH the system's default applies, as execvp has it.
+std::vector<std::string> searchPath() {
+    const char* variable = std::getenv("PATH");
+    std::string path = variable != nullptr ? variable : "/bin:/usr/bin";
+    std::vector<std::string> directories;
+    size_t start = 0;
+    for (;;) {
+        const size_t colon = path.find(':', start);
+        const std::string entry = path.substr(start, colon - start);
+        directories.push_back(entry.empty() ? "." : entry);
+        if (colon == std::string::npos) {
+            return directories;
+        }
+        start = colon + 1;
+    }
+}
+
+// The first file of that name in PATH that the user can execute. One that is there but
+// cannot be executed is remembered and the search goes on, as execvp does; only when
+// nothing better turns up is it the answer.
+std::optional<int> findInPath(const std::string& name, RunAs& runAs) {
+    std::string refused;
+    int refusal = 0;
+    for (const std::string& directory : searchPath()) {
+        std::string candidate = directory;
+        candidate += '/';
+        candidate += name;
+        const int error = whyNotExecutable(candidate, runAs);
+        if (error == 0) {
+            runAs.program = candidate;
+            return std::nullopt;
+        }
+        if (!notThere(error) && refused.empty()) {
+            refused = candidate;
+            refusal = error;
+        }
+    }
+    if (!refused.empty()) {
+        Complain(refused + ": " + std::strerror(refusal));
         return kExitCannotExecute;
+    }
+    Complain(name + ": " + std::strerror(ENOENT) + " (looked for in PATH)");
+    return kExitNotFound;
+}
+
+std::optional<int> checkProgram(const std::string& program, RunAs& runAs) {
+    if (program.find('/') == std::string::npos) {
+        return findInPath(program, runAs);
+    }
+    runAs.program = program;
+    const int error = whyNotExecutable(program, runAs);
+    if (error != 0) {
+        Complain(program + ": " + std::strerror(error));
+        return statusFor(error);
     }
     return std::nullopt;
 }
@@ -135,10 +200,18 @@ std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs) {
             Complain("no such user '" + *options.user + "'");
             return kExitRunFailed;
         }
+        // The launch would find out only in the utility's process, from a refused
+        // setgid, as a code that a utility could end with too.
+        if (user.found && ::geteuid() != 0 && user.entry.pw_uid != ::geteuid()) {
+            Complain("only root can run a utility as another user");
+            return kExitRunFailed;
+        }
         runAs.name = *options.user;
         if (user.found) {
             runAs.uid = user.entry.pw_uid;
             runAs.groups = groupsOfUser(user.entry);
+            runAs.home = user.entry.pw_dir;
+            runAs.shell = user.entry.pw_shell;
         }
     } else {
         runAs.uid = ::geteuid();
@@ -157,8 +230,24 @@ std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs) {
     return checkProgram(options.command.front(), runAs);
 }
 
+bool SetUserEnvironment(const RunOptions& options, const RunAs& runAs) {
+    if (!options.user || options.preserveEnvironment || runAs.home.empty()) {
+        return true;
+    }
+    // An empty shell field means the system's shell, as login and runuser read it.
+    const std::string shell = runAs.shell.empty() ? "/bin/sh" : runAs.shell;
+    if (::setenv("HOME", runAs.home.c_str(), 1) != 0 || ::setenv("SHELL", shell.c_str(), 1) != 0) {
+        return false;
+    }
+    if (runAs.uid == 0) {
+        return true;
+    }
+    return ::setenv("USER", runAs.name.c_str(), 1) == 0 &&
+           ::setenv("LOGNAME", runAs.name.c_str(), 1) == 0;
+}
+
 bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxChildProcess& child) {
-    std::string path = options.command.front();
+    std::string path = runAs.program;
     CStringArray argv(options.command);
     std::vector<std::string> names, values;
     for (const std::string& pair : options.env) {
@@ -166,11 +255,22 @@ bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxCh
         names.push_back(pair.substr(0, equals));
         values.push_back(pair.substr(equals + 1));
     }
+    // The utility's log variables are the caller's, unless --env sets them.
+    for (const auto& [name, value] : CallersLogVariables()) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(name);
+            values.push_back(value);
+        }
+    }
     CStringArray envNames(std::move(names)), envValues(std::move(values));
     // The direct launch switches no user without a name.
     std::string user = runAs.name;
     char* userName = user.empty() ? nullptr : user.data();
 
+    // Launched from this thread, which lives as long as ifxctl: the kernel ends the
+    // utility when ifxctl dies, SIGKILL included.
+    child.SetLaunchOptions(IfxChildProcess::kStopWithLauncher |
+                           (options.foreground ? 0U : IfxChildProcess::kOwnProcessGroup));
     const int launched =
         options.direct
             ? child.Initialize(path.data(), argv.get(), userName, envNames.get(), envValues.get(),

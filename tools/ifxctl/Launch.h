@@ -14,19 +14,29 @@
 
 namespace ifxctl {
 
-// Who the utility will run as.
+// Who the utility will run as, and the program it will execute.
 struct RunAs {
     std::string name;  // empty: ifxctl's own user, unnamed (the direct launch only)
     uid_t uid = 0;
     std::vector<gid_t> groups;  // the primary group first
+    std::string home;           // from the user database, with --user
+    std::string shell;
+    std::string program;  // the path executed: PROGRAM, or what PATH gave for it
 };
 
-// Finds the user the utility will run as, then whether the program can be executed by
-// that user, the way env, nice and timeout judge: 125 with "no such user 'x'", 127 when
-// the program does not exist, 126 when it cannot be executed. Best effort: the launch
-// remains the judge, and a check that cannot be made lets the launch go ahead. Returns
-// the exit status for a failed check.
+// Finds the user the utility will run as, then the program, in PATH when its name has no
+// slash (as env and execvp look), and whether that user can execute it, the way env,
+// nice and timeout judge: 125 with "no such user 'x'" or when a caller other than root
+// asks for another user, 127 when the program does not exist, 126 when it cannot be
+// executed. Best effort: the launch remains the judge, and a check that cannot be made
+// lets the launch go ahead. Returns the exit status for a failed check.
 std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs);
+
+// Gives the utility the environment of the user it runs as, as runuser does: HOME and
+// SHELL, and USER and LOGNAME for a user other than root, set in our own environment,
+// which the launch copies (its --env pairs still come on top). Only with --user and
+// without --preserve-environment. False with errno set when a variable cannot be set.
+bool SetUserEnvironment(const RunOptions& options, const RunAs& runAs);
 
 // Launches the utility as the options say, on the child object. False, with the reason
 // told, when the launch failed in this process.

@@ -1,55 +1,67 @@
 #include "LibraryLog.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <regex>
+#include <cstdlib>
 
 namespace ifxctl {
 
-PrivateLog::~PrivateLog() {
-    if (!m_path.empty()) {
-        ::unlink(m_path.c_str());
-    }
+namespace {
+
+const char* const kVariables[] = {"JX_LOG_FILE", "JX_DEBUG_LEVEL"};
+
+struct Saved {
+    std::optional<std::string> values[2];
+    bool saved = false;
+};
+
+Saved& callers() {
+    static Saved saved;
+    return saved;
 }
 
-bool PrivateLog::Create() {
-    const char* directory = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(directory != nullptr && *directory != '\0' ? directory : "/tmp") +
-        "/ifxctl-log.XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
+std::optional<std::string> current(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+}  // namespace
+
+bool DirectLibraryLog(const LogOptions& options) {
+    Saved& saved = callers();
+    for (size_t i = 0; i < 2; ++i) {
+        saved.values[i] = current(kVariables[i]);
+    }
+    saved.saved = true;
+    if (options.level &&
+        ::setenv("JX_DEBUG_LEVEL", std::to_string(*options.level).c_str(), 1) != 0) {
         return false;
     }
-    ::close(fd);
-    m_path = pattern;
-    return ::setenv("JX_LOG_FILE", m_path.c_str(), 1) == 0;
+    if (options.file) {
+        return ::setenv("JX_LOG_FILE", options.file->c_str(), 1) == 0;
+    }
+    if (options.verbose) {
+        return ::unsetenv("JX_LOG_FILE") == 0;
+    }
+    const std::optional<std::string> named = current("JX_LOG_FILE");
+    if (named && !named->empty()) {
+        return true;
+    }
+    return ::setenv("JX_LOG_FILE", "/dev/null", 1) == 0;
 }
 
-std::string LoggedLaunchFailure(const std::string& path, pid_t child) {
-    std::ifstream log(path);
-    // "<date> <time> <pid> <thread> [<tag>] <message>"
-    const std::regex shape(R"(^\S+ \S+ (\d+) \d+ \[[^\]]*\] (.*failed.*)$)");
-    std::string line, reason;
-    std::smatch match;
-    while (std::getline(log, line)) {
-        // The cheap test first: an operator's own log file may be long.
-        if (line.find("failed") != std::string::npos && std::regex_match(line, match, shape) &&
-            std::stol(match[1]) == child) {
-            reason = match[2];
+std::vector<std::pair<std::string, std::string>> CallersLogVariables() {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    const Saved& saved = callers();
+    if (!saved.saved) {
+        return pairs;
+    }
+    for (size_t i = 0; i < 2; ++i) {
+        if (current(kVariables[i]) != saved.values[i]) {
+            pairs.emplace_back(kVariables[i], saved.values[i].value_or(""));
         }
     }
-    // "errno 13" or "errno=13": the number's text helps whoever reads it.
-    const std::regex number(R"(errno[ =](\d+))");
-    if (std::regex_search(reason, match, number)) {
-        reason += std::string(" (") + std::strerror(std::stoi(match[1])) + ")";
-    }
-    return reason;
+    return pairs;
 }
 
 }  // namespace ifxctl

@@ -1,35 +1,32 @@
 #pragma once
 
 // Where the library's log goes. An operator wants the utility's output and ifxctl's own
-// messages, not the library's trace; the host logger has no "off" (no file named means
-// standard error), so unless asked for the log goes to a private file that ifxctl removes
-// when it ends, and from which a failed launch's reason can still be quoted.
+// messages, not the library's trace, and the host logger has no "off" (no file named
+// means standard error): unless -v, --log-file or the caller's JX_LOG_FILE says where,
+// the lines go to /dev/null. Launch failures come from the library's own report, so no
+// log needs to be kept or read. The utility gets the log variables as the caller had
+// them, whatever ifxctl chose for its own lines.
 
-#include <sys/types.h>
-
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace ifxctl {
 
-class PrivateLog {
-  public:
-    PrivateLog() = default;
-    ~PrivateLog();
-    PrivateLog(const PrivateLog&) = delete;
-    PrivateLog& operator=(const PrivateLog&) = delete;
-
-    // Creates the file under TMPDIR (or /tmp) and points JX_LOG_FILE at it. False with
-    // errno set when no file could be made.
-    bool Create();
-    const std::string& path() const { return m_path; }
-
-  private:
-    std::string m_path;
+struct LogOptions {
+    std::optional<int> level;
+    std::optional<std::string> file;
+    bool verbose = false;
 };
 
-// The reason that the launch's child logged for its failure, from the log file at path:
-// its last line that says something "failed", with the error number's text added. Empty
-// when the file cannot be read or holds no such line of that process.
-std::string LoggedLaunchFailure(const std::string& path, pid_t child);
+// Sets JX_LOG_FILE and JX_DEBUG_LEVEL for ifxctl's own process as the options say,
+// remembering the caller's values first. False with errno set when it cannot.
+bool DirectLibraryLog(const LogOptions& options);
+
+// NAME=VALUE pairs that give the utility back the caller's log variables where ifxctl
+// changed them; a variable the caller did not have comes empty, which the log reads as
+// unset.
+std::vector<std::pair<std::string, std::string>> CallersLogVariables();
 
 }  // namespace ifxctl

@@ -1,13 +1,33 @@
 #include "Output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "Commands.h"
 
 namespace ifxctl {
+
+namespace {
+
+// Standard output holds a line that lacks its newline.
+std::atomic<bool> g_outputMidLine{false};
+
+bool sameFile(int one, int other) {
+    struct stat first {
+    }, second{};
+    return ::fstat(one, &first) == 0 && ::fstat(other, &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
+void NoteOutputEnd(char last) {
+    g_outputMidLine = last != '\n';
+}
 
 bool WriteAll(int fd, const char* text, size_t length) {
     while (length > 0) {
@@ -30,7 +50,9 @@ bool PrintLine(const std::string& line) {
 }
 
 void Complain(const std::string& message) {
-    const std::string text = "ifxctl: " + message + "\n";
+    const bool newLineFirst = g_outputMidLine && sameFile(STDOUT_FILENO, STDERR_FILENO);
+    g_outputMidLine.store(false);
+    const std::string text = (newLineFirst ? "\nifxctl: " : "ifxctl: ") + message + "\n";
     // Nowhere left to report a failure to write the report.
     (void)WriteAll(STDERR_FILENO, text.data(), text.size());
 }

@@ -15,8 +15,12 @@ bool WriteAll(int fd, const char* text, size_t length);
 // One line on standard output. False when it could not be written.
 bool PrintLine(const std::string& line);
 
-// "ifxctl: <message>" on standard error.
+// "ifxctl: <message>" on standard error, always on a line of its own: after a utility's
+// output that ended without a newline on the same terminal or file, a newline first.
 void Complain(const std::string& message);
+
+// Tells Complain how the last output copied to standard output ended.
+void NoteOutputEnd(char last);
 
 // Says that standard output refused a result (errno tells why); returns the exit status
 // for it.

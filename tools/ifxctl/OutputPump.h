@@ -20,30 +20,30 @@ class OutputPump {
     bool Ready() const;
     bool Open() const { return m_open; }
     bool Failed() const { return m_failed; }
+    // Our standard output refused what the utility said (a reader that went away, as
+    // head does): nothing more is read, and the utility's pipes are to be closed so that
+    // it learns of it as it would in a pipeline.
+    bool StandardOutputClosed() const { return m_outputClosed; }
 
     // The descriptor to watch for output.
-    int Descriptor() const;
+    int Descriptor() const { return m_child.m_phpipecw[0]; }
     // Reads what poll reported on Descriptor() and copies it on.
-    void Read(short events);
-    // IfxChildProcess closes both of its pipe ends when a write fails, and the input
-    // side's writer thread must have the object to itself: from then on the output is
-    // read through a descriptor of our own.
-    void UseOwnDescriptor() { m_throughObject = false; }
-    void UseObject() { m_throughObject = true; }
-    bool ThroughObject() const { return m_throughObject; }
-    int OwnDescriptor() const { return m_own; }
+    void Read();
+    // Once the utility has ended: copies on what its pipe already holds, without waiting
+    // for the end of the output, which a process the utility started may still hold off.
+    void Drain();
+    // Stops reading and closes our own descriptor: with the object's pipe ends closed
+    // too, the utility's next write gets SIGPIPE.
+    void Close();
 
   private:
-    void readThroughObject(short events);
-    void readDirectly();
     void forward(const char* data, size_t length);
 
     IfxChildProcess& m_child;
     std::vector<char> m_buffer;
     int m_own = -1;
-    bool m_throughObject = true;
-    bool m_open = true;        // the utility's output has not ended
-    bool m_forwarding = true;  // our standard output takes what the utility says
+    bool m_open = true;           // the utility's output has not ended
+    bool m_outputClosed = false;  // our standard output refused a write
     bool m_failed = false;
 };
 

@@ -1,5 +1,13 @@
-# bash completion for ifxctl: subcommands, their options, and file names where a file or
-# a program is expected. Plain complete -F and compgen: no bash-completion package needed.
+# bash completion for ifxctl: subcommands, their options, file names where a file is
+# expected, the utility's own command line after "run ... --", and the parameter names of
+# an ONCONFIG file. Plain complete -F and compgen: no bash-completion package needed.
+
+# The parameter names of an ONCONFIG file: the first word of each line that is not a
+# comment.
+_ifxctl_onconfig_names() {
+    [ -r "$1" ] || return
+    sed -n 's/^[[:space:]]*\([A-Za-z_][A-Za-z0-9_]*\).*/\1/p' "$1" 2>/dev/null
+}
 
 _ifxctl() {
     local current="${COMP_WORDS[COMP_CWORD]}"
@@ -7,21 +15,46 @@ _ifxctl() {
     local global="-v --verbose --log-file --log-level --help --version"
     local commands="run onconfig settings split ppid date"
     local command="" subcommand="" i word
+    local utility=-1 # index of the utility's program name after "run ... --"
+    local words=0    # words of the command after its options
+    local onconfig_file=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         word="${COMP_WORDS[i]}"
         case "$word" in
-            --log-file | --log-level) ((i++)) ;;
-            --) break ;;
+            --log-file | --log-level | --user | --env | --send | --sub | --timeout | --kill-after)
+                ((i++))
+                ;;
+            --)
+                if [ "$command" = run ]; then
+                    utility=$((i + 1))
+                fi
+                break
+                ;;
             -*) ;;
             *)
                 if [ -z "$command" ]; then
                     command="$word"
                 elif [ "$command" = settings ] && [ -z "$subcommand" ]; then
                     subcommand="$word"
+                else
+                    ((words++))
+                    if [ "$command" = onconfig ] && [ -z "$onconfig_file" ]; then
+                        onconfig_file="$word"
+                    fi
                 fi
                 ;;
         esac
     done
+
+    # The utility's command line: its name as a command or a path, then files.
+    if ((utility >= 0)); then
+        if ((COMP_CWORD == utility)); then
+            COMPREPLY=($(compgen -c -- "$current" | sort -u; compgen -f -- "$current"))
+        else
+            COMPREPLY=($(compgen -f -- "$current"))
+        fi
+        return
+    fi
 
     case "$previous" in
         --log-file)
@@ -32,7 +65,7 @@ _ifxctl() {
             COMPREPLY=($(compgen -u -- "$current"))
             return
             ;;
-        --log-level | --env | --send | --sub)
+        --log-level | --env | --send | --sub | --timeout | --kill-after)
             COMPREPLY=()
             return
             ;;
@@ -44,13 +77,19 @@ _ifxctl() {
             ;;
         run)
             if [[ "$current" == -* ]]; then
-                COMPREPLY=($(compgen -W "--user --env --send --commands --direct --nonblocking --help --" -- "$current"))
+                COMPREPLY=($(compgen -W "--user --preserve-environment --env --send --commands --direct --nonblocking --timeout --kill-after --preserve-status --foreground --help --" -- "$current"))
+            elif ((words == 0)); then
+                COMPREPLY=($(compgen -c -- "$current" | sort -u; compgen -f -- "$current"))
             else
                 COMPREPLY=($(compgen -f -- "$current"))
             fi
             ;;
         onconfig)
-            COMPREPLY=($(compgen -f -- "$current"))
+            if [ -n "$onconfig_file" ]; then
+                COMPREPLY=($(compgen -W "$(_ifxctl_onconfig_names "$onconfig_file")" -- "$current"))
+            else
+                COMPREPLY=($(compgen -f -- "$current"))
+            fi
             ;;
         settings)
             if [ -z "$subcommand" ]; then

@@ -4,75 +4,50 @@
 #include <stdlib.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "Duration.h"
+#include "HelpFormatter.h"
 #include "LibraryLog.h"
 #include "Output.h"
 
 namespace {
 
 const char kDescription[] =
-    "Runs the functions of IfxLib from the command line: launch an Informix utility\n"
-    "the way the backup agent does and talk to it, read ONCONFIG values, the agent's\n"
-    "settings and identity, split text into tokens, call the process and date shims.\n"
-    "The library's log goes to a private file that ifxctl removes when it ends, unless\n"
-    "-v sends it to standard error or --log-file (or JX_LOG_FILE) names a file; the\n"
-    "settings registry is read from JX_REGISTRY_DIR (default /etc/jxregistry).";
+    "Runs the functions of IfxLib from the command line: launch an Informix utility the "
+    "way the backup agent does and talk to it, read ONCONFIG values, the agent's settings "
+    "and identity, split text into tokens, call the process and date shims.\n"
+    "The library's log is discarded unless -v sends it to standard error or --log-file (or "
+    "JX_LOG_FILE) names a file; the settings registry is read from JX_REGISTRY_DIR (default "
+    "/etc/jxregistry).";
 
 const char kRunFooter[] =
-    "PROGRAM is a path, as the library executes it (no PATH search). Standard input\n"
-    "reaches the utility unchanged, as a pipe would carry it; each --send text goes\n"
-    "first, with a newline added. With --commands each line goes instead without its\n"
-    "newline as one NUL-terminated command (an empty line sends nothing), for utilities\n"
-    "that split their input at the NUL. At the end of standard input the utility's\n"
-    "input is closed. Its standard output and standard error arrive on one pipe and are\n"
-    "copied to standard output as they come. SIGINT, SIGTERM and SIGHUP sent to ifxctl\n"
-    "are passed on to the utility, and ifxctl waits for it to end.\n"
-    "Exit status: the utility's own (its exit code, or 128 + the signal that ended it),\n"
-    "explained on standard error when not 0; 125 for no such user or another failure of\n"
-    "ifxctl's own, 126 when the program cannot be executed, 127 when it does not exist,\n"
-    "77, 79, 81 or 83 when the launch failed in the utility's process; 2 for a usage\n"
-    "error.";
-
-// Options shared by every level: the two logging variables, read by the library when it
-// makes a logging context.
-struct LogOptions {
-    std::optional<int> level;
-    std::optional<std::string> file;
-    bool verbose = false;
-};
-
-// Points the library's log where the operator asked, or at the private file. False when
-// the private file could not be made.
-bool applyLogOptions(const LogOptions& log, ifxctl::PrivateLog& privateLog) {
-    if (log.level) {
-        ::setenv("JX_DEBUG_LEVEL", std::to_string(*log.level).c_str(), 1);
-    }
-    if (log.file) {
-        ::setenv("JX_LOG_FILE", log.file->c_str(), 1);
-        return true;
-    }
-    if (log.verbose) {
-        ::unsetenv("JX_LOG_FILE");
-        return true;
-    }
-    const char* named = std::getenv("JX_LOG_FILE");
-    if (named != nullptr && *named != '\0') {
-        return true;
-    }
-    if (!privateLog.Create()) {
-        ifxctl::Complain("cannot create a file for the library's log: " + ifxctl::ErrorText(errno));
-        return false;
-    }
-    return true;
-}
+    "PROGRAM is looked up in PATH when its name has no slash, as env does. Standard input "
+    "reaches the utility unchanged, as a pipe would carry it; each --send text goes first, "
+    "with a newline added. With --commands each line goes instead without its newline as "
+    "one NUL-terminated command (an empty line sends nothing), for utilities that split "
+    "their input at the NUL. At the end of standard input the utility's input is closed. "
+    "The utility runs in a process group of its own (unless --foreground), which signals "
+    "reach as a whole; the kernel ends it if ifxctl is killed. "
+    "Its standard output and standard error arrive on one pipe and are copied to standard "
+    "output as they come; when standard output is closed (head), the utility's pipes are "
+    "closed too. The run ends when the utility has ended, with what its pipe held by then; "
+    "a process it started that still holds the pipe is not waited for. SIGINT, SIGTERM and "
+    "SIGHUP sent to ifxctl, from the terminal too, are passed on to the utility; Ctrl-Z "
+    "stops ifxctl alone.\n"
+    "Exit status: the utility's own (its exit code, or 128 + the signal that ended it); "
+    "124 when the time limit ended it, 137 when it needed SIGKILL; 125 for a usage error, "
+    "no such user or another failure of ifxctl's own, 126 when the program cannot be "
+    "executed, 127 when it is not found.";
 
 const CLI::Validator kEnvPair(
     [](std::string& pair) -> std::string {
@@ -84,25 +59,90 @@ const CLI::Validator kEnvPair(
     },
     "");
 
+const CLI::Validator kDuration(
+    [](std::string& text) -> std::string {
+        return ifxctl::ParseDuration(text)
+                   ? ""
+                   : "expected a duration such as 10, 1.5m, 2h or 1d, got '" + text + "'";
+    },
+    "");
+
 // A count of 0 or more, without the range in the help text.
 const CLI::Validator kNonNegative = CLI::Range(0, INT_MAX).description("");
 
+// The subcommand that has an option of that name, if one has.
+const CLI::App* ownerOfOption(const CLI::App& app, const std::string& option) {
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        for (const CLI::Option* known : command->get_options()) {
+            if (known->check_name(option)) {
+                return command;
+            }
+        }
+        if (const CLI::App* deeper = ownerOfOption(*command, option)) {
+            return deeper;
+        }
+    }
+    return nullptr;
+}
+
+// The words the parser did not take, in the order given.
+std::vector<std::string> extras(const CLI::App& app, int argc, char** argv) {
+    std::vector<std::string> left = app.remaining(true);
+    std::vector<std::string> ordered;
+    for (int i = 1; i < argc; ++i) {
+        const auto found = std::find(left.begin(), left.end(), argv[i]);
+        if (found != left.end()) {
+            ordered.push_back(*found);
+            left.erase(found);
+        }
+    }
+    return ordered;
+}
+
+// True when option comes on the command line before the word command, or without it.
+bool givenBefore(const std::string& option, const std::string& command, int argc, char** argv) {
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+        if (argv[i] == command) {
+            return false;
+        }
+        if (argv[i] == option) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The help asked for, on standard output; anything else wrong with the command line is
-// one line on standard error and exit status 2.
-int finishParse(const CLI::App& app, const CLI::ParseError& error) {
+// one line on standard error and exit status 125.
+int finishParse(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
     const std::string name = error.get_name();
     if (name == "CallForHelp" || name == "CallForAllHelp" || name == "CallForVersion") {
         return app.exit(error);
     }
     std::string message = error.what();
-    // An unknown first word reads to the parser as a missing subcommand.
-    if (app.get_subcommands().empty() && !app.remaining().empty()) {
-        message = "unknown command '" + app.remaining().front() + "'";
-    }
     std::string helpCommand = "ifxctl";
     for (const CLI::App* level = &app; !level->get_subcommands().empty();) {
         level = level->get_subcommands().front();
         helpCommand += " " + level->get_name();
+    }
+    const std::vector<std::string> unexpected = extras(app, argc, argv);
+    if (app.get_subcommands().empty() && !unexpected.empty() && unexpected.front()[0] != '-') {
+        // An unknown first word reads to the parser as a missing subcommand.
+        message = "unknown command '" + unexpected.front() + "'";
+    } else if (!unexpected.empty()) {
+        const std::string& first = unexpected.front();
+        const CLI::App* owner = first[0] == '-' ? ownerOfOption(app, first) : nullptr;
+        if (owner != nullptr && givenBefore(first, owner->get_name(), argc, argv)) {
+            message = first + " is an option of '" + owner->get_name() + "': give it after '" +
+                      owner->get_name() + "'";
+            helpCommand = "ifxctl " + owner->get_name();
+        } else {
+            message = "unexpected argument";
+            message += unexpected.size() > 1 ? "s" : "";
+            for (const std::string& word : unexpected) {
+                message += " '" + word + "'";
+            }
+        }
     }
     ifxctl::Complain(message + " (see " + helpCommand + " --help)");
     return ifxctl::kExitUsage;
@@ -110,11 +150,12 @@ int finishParse(const CLI::App& app, const CLI::ParseError& error) {
 
 int dispatch(int argc, char** argv) {
     CLI::App app{kDescription, "ifxctl"};
+    app.formatter(std::make_shared<ifxctl::HelpFormatter>());
     app.set_version_flag("--version", "ifxctl " IFXCTL_VERSION " (IfxLib " IFXCTL_VERSION ")");
     app.require_subcommand(1);
     app.fallthrough();
 
-    LogOptions log;
+    ifxctl::LogOptions log;
     app.add_option("--log-level", log.level,
                    "Trace level of the library's log (sets JX_DEBUG_LEVEL): 2 traces launches "
                    "and pipe traffic, 3 also the ONCONFIG line found")
@@ -135,6 +176,9 @@ int dispatch(int argc, char** argv) {
                      "Run the utility as this user (needs root); default: the user running "
                      "ifxctl")
         ->type_name("NAME");
+    runCommand->add_flag("--preserve-environment", run.preserveEnvironment,
+                         "With --user, keep HOME, SHELL, USER and LOGNAME as they are instead "
+                         "of setting them for that user");
     runCommand->add_option("--env", run.env, "Set this variable for the utility (repeatable)")
         ->type_name("NAME=VALUE")
         ->check(kEnvPair)
@@ -151,8 +195,28 @@ int dispatch(int argc, char** argv) {
     runCommand->add_flag("--nonblocking", run.nonBlocking, "Read the output in non-blocking mode");
     runCommand->add_flag("--commands", run.commands,
                          "Send each line without its newline as one NUL-terminated command, "
-                         "through WriteBuf");
-    runCommand->add_option("PROGRAM", run.command, "The utility's path and its arguments")
+                         "as WriteBuf sends it");
+    std::string timeout, killAfter;
+    runCommand
+        ->add_option("--timeout", timeout,
+                     "End the utility after this long: SIGTERM (to its process group), and "
+                     "exit 124 once it has ended (s, m, h or d; 0: no limit)")
+        ->type_name("DURATION")
+        ->check(kDuration);
+    runCommand
+        ->add_option("--kill-after", killAfter,
+                     "Send SIGKILL this long after the first SIGTERM, SIGINT or SIGHUP if the "
+                     "utility still runs, and exit 137")
+        ->type_name("DURATION")
+        ->check(kDuration);
+    runCommand->add_flag("--preserve-status", run.preserveStatus,
+                         "Exit with the utility's status even when the time limit ended it");
+    runCommand->add_flag("--foreground", run.foreground,
+                         "Keep the utility in ifxctl's process group, for one that reads the "
+                         "terminal; signals then reach the utility alone, not what it started");
+    runCommand
+        ->add_option("PROGRAM", run.command,
+                     "The utility (a path, or a name in PATH) and its arguments")
         ->type_name("[ARG]")
         ->required();
 
@@ -217,14 +281,18 @@ int dispatch(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return finishParse(app, error);
+        return finishParse(app, error, argc, argv);
     }
-    ifxctl::PrivateLog privateLog;
-    if (!applyLogOptions(log, privateLog)) {
+    if (!ifxctl::DirectLibraryLog(log)) {
+        ifxctl::Complain("cannot set the library's log variables: " + ifxctl::ErrorText(errno));
         return ifxctl::kExitRunFailed;
     }
 
     if (runCommand->parsed()) {
+        run.timeout = timeout.empty() ? 0 : *ifxctl::ParseDuration(timeout);
+        run.killAfter = killAfter.empty() ? 0 : *ifxctl::ParseDuration(killAfter);
+        run.timeoutText = ifxctl::DurationText(timeout);
+        run.killAfterText = ifxctl::DurationText(killAfter);
         return ifxctl::Run(run);
     }
     if (listCommand->parsed()) {

@@ -1,0 +1,467 @@
+// Bounding and ending a child's life, its launch errors, and plain bytes: WaitFor, Stop,
+// SendSignal, ExitDescriptor, the launch options, LaunchError, WriteBytes, ReadBytes and
+// CloseInput, on both launches (and, through the fork: copies, on both engines).
+
+#include <IfxLib/IfxLib.h>
+#include <IfxLib/platform/HostServices.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "childprocess/ChildTestSupport.h"
+#include "support/Sanitizers.h"
+#include "support/SystemCallFailure.h"
+#include "support/TempDir.h"
+
+namespace ifxtest {
+
+// GoogleTest prints the parameter by this rather than as bytes.
+void PrintTo(Launch how, std::ostream* out) {
+    *out << LaunchName(how);
+}
+
+}  // namespace ifxtest
+
+namespace {
+
+using ifxtest::Launch;
+
+const Launch kLaunches[] = {Launch::Direct, Launch::ProcessService};
+// Long enough for a slow emulated machine under sanitizers; only a hang reaches it.
+constexpr long kHangBound = 120000;
+constexpr int kTerminated = 128 + SIGTERM;
+constexpr int kKilled = 128 + SIGKILL;
+
+#ifdef SYS_pidfd_open
+constexpr long kPidfdOpen = SYS_pidfd_open;
+#else
+constexpr long kPidfdOpen = 434;
+#endif
+#ifdef SYS_pidfd_send_signal
+constexpr long kPidfdSendSignal = SYS_pidfd_send_signal;
+#else
+constexpr long kPidfdSendSignal = 424;
+#endif
+
+// A process descriptor of the test's own, for processes that are not its children.
+class ProcessHandle {
+  public:
+    explicit ProcessHandle(pid_t pid) : m_fd(static_cast<int>(::syscall(kPidfdOpen, pid, 0))) {}
+    ~ProcessHandle() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    bool valid() const { return m_fd >= 0; }
+    // Whether the process ends within the bound.
+    bool EndsWithin(int milliseconds) const {
+        struct pollfd entry {};
+        entry.fd = m_fd;
+        entry.events = POLLIN;
+        int ready;
+        while ((ready = ::poll(&entry, 1, milliseconds)) < 0 && errno == EINTR) {
+        }
+        return ready > 0;
+    }
+    void Kill() const { ::syscall(kPidfdSendSignal, m_fd, SIGKILL, nullptr, 0); }
+
+  private:
+    int m_fd;
+};
+
+bool KernelHasPidfds() {
+    const ProcessHandle self(::getpid());
+    return self.valid();
+}
+
+class Lifetime : public ::testing::TestWithParam<Launch> {
+  protected:
+    void SetUp() override {
+        if (!KernelHasPidfds()) {
+            GTEST_SKIP() << "no process descriptors here (an old kernel or user-mode emulation)";
+        }
+    }
+    void Start(std::vector<std::string> argv = {}, bool nonBlocking = false) {
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        args.nonBlocking = nonBlocking;
+        if (!argv.empty()) {
+            argv.insert(argv.begin(), args.path);
+            args.argv = argv;
+        }
+        ASSERT_EQ(ifxtest::LaunchChild(m_child, GetParam(), args), 0);
+    }
+    std::string Ask(const std::string& command) { return ifxtest::Ask(m_child, command); }
+
+    EvEvent m_event;
+    IfxChildProcess m_child;
+};
+
+std::string LaunchParamName(const ::testing::TestParamInfo<Launch>& info) {
+    return ifxtest::LaunchName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLaunches, Lifetime, ::testing::ValuesIn(kLaunches), LaunchParamName);
+
+// With and without the wait thread: a child that ends within the bound gives its status,
+// one that does not gives ETIMEDOUT and can be waited for again.
+TEST_P(Lifetime, WaitForIsBoundedAndMayBeRepeated) {
+    for (const bool withThread : {false, true}) {
+        SCOPED_TRACE(withThread ? "with the wait thread" : "without the wait thread");
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        if (withThread) {
+            ASSERT_EQ(child.BeginWait(), 0);
+        }
+        errno = 0;
+        EXPECT_EQ(child.WaitFor(20), -1);
+        EXPECT_EQ(errno, ETIMEDOUT);
+        EXPECT_EQ(child.WaitFor(0), -1);
+        EXPECT_EQ(errno, ETIMEDOUT);
+        EXPECT_EQ(ifxtest::Ask(child, "echo still here"), "still here");
+        std::string command = "exit 7";
+        ASSERT_EQ(child.WriteBuf(command.data()), 0);
+        EXPECT_EQ(child.WaitFor(kHangBound), 7);
+        // Asked again, and by Wait: the same status, not a second reaping.
+        EXPECT_EQ(child.WaitFor(0), 7);
+        if (GetParam() == Launch::ProcessService) {
+            if (withThread) {
+                // WaitFor returned after the thread's report was complete.
+                EXPECT_TRUE(child.m_bwaitfailed);
+                EXPECT_EQ(child.m_exitcode, 7);
+            } else {
+                EXPECT_EQ(child.Wait(0), 7);
+            }
+        }
+        // The status never went through m_lasterror from WaitFor itself.
+        if (!withThread) {
+            EXPECT_EQ(child.m_lasterror, 0);
+        }
+    }
+}
+
+TEST_P(Lifetime, WaitForWithoutABoundWaitsForTheEnd) {
+    Start();
+    ASSERT_EQ(m_child.Finalize(), 0);  // the end of its input: the helper exits 0
+    EXPECT_EQ(m_child.WaitFor(-1), 0);
+}
+
+TEST_P(Lifetime, ExitDescriptorBecomesReadableAtTheEnd) {
+    Start();
+    const int fd = m_child.ExitDescriptor();
+    ASSERT_GE(fd, 0);
+    struct pollfd entry {
+        fd, POLLIN, 0
+    };
+    EXPECT_EQ(::poll(&entry, 1, 0), 0);
+    m_child.CloseInput();
+    ASSERT_EQ(::poll(&entry, 1, static_cast<int>(kHangBound)), 1);
+    EXPECT_EQ(m_child.WaitFor(0), 0);
+    // Still the object's, still readable after the reaping.
+    EXPECT_EQ(m_child.ExitDescriptor(), fd);
+    EXPECT_EQ(::poll(&entry, 1, 0), 1);
+}
+
+TEST_P(Lifetime, StopEndsAChildThatObeysOrIgnoresSigterm) {
+    struct Case {
+        const char* name;
+        bool ignoresSigterm;
+        long grace;
+        int status;
+    };
+    const Case cases[] = {
+        {"obeys", false, kHangBound, kTerminated},
+        {"obeys, no grace bound", false, -1, kTerminated},
+        {"ignores", true, 50, kKilled},
+        {"ignores, no grace", true, 0, kKilled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        if (c.ignoresSigterm) {
+            ASSERT_EQ(ifxtest::Ask(child, "ignore 15"), "ignoring");
+        } else {
+            // Ignored signals survive exec: a run that ignores SIGTERM cannot show obedience.
+            ASSERT_EQ(ifxtest::Ask(child, "signal 15"), "default");
+        }
+        EXPECT_EQ(child.Stop(c.grace), c.status);
+        // Once reaped: the status again, and nothing is sent.
+        EXPECT_EQ(child.Stop(0), c.status);
+        errno = 0;
+        EXPECT_EQ(child.SendSignal(SIGKILL), -1);
+        EXPECT_EQ(errno, ESRCH);
+    }
+}
+
+// The wait thread reaped the child: Stop reports its status and signals nothing, not even
+// a process that might have taken the number since.
+TEST_P(Lifetime, StopAfterTheWaitThreadReapedSendsNothing) {
+    Start();
+    ASSERT_EQ(m_child.BeginWait(), 0);
+    std::string command = "exit 5";
+    ASSERT_EQ(m_child.WriteBuf(command.data()), 0);
+    ASSERT_EQ(m_child.m_pthread->join(), 0);
+    if (GetParam() == Launch::Direct) {
+        // After Initialize the thread has no status: WaitFor reaps the child itself.
+        EXPECT_EQ(m_child.WaitFor(kHangBound), 5);
+    } else {
+        EXPECT_EQ(m_child.m_exitcode, 5);
+    }
+    EXPECT_EQ(m_child.Stop(kHangBound), 5);
+    errno = 0;
+    EXPECT_EQ(m_child.SendSignal(SIGTERM), -1);
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_P(Lifetime, SendSignalReachesTheChildOnly) {
+    Start();
+    EXPECT_EQ(m_child.SendSignal(0), 0);
+    errno = 0;
+    EXPECT_EQ(m_child.SendSignal(-1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(m_child.SendSignal(SIGKILL), 0);
+    EXPECT_EQ(m_child.WaitFor(kHangBound), kKilled);
+}
+
+// A process the utility started goes with it when the utility leads its own group, and is
+// left to the caller otherwise.
+TEST_P(Lifetime, StopReachesTheUtilitysGroupOnlyWithTheOption) {
+    for (const bool ownGroup : {true, false}) {
+        SCOPED_TRACE(ownGroup ? "own process group" : "the agent's group");
+        IfxChildProcess child;
+        child.SetLaunchOptions(ownGroup ? IfxChildProcess::kOwnProcessGroup : 0);
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        EXPECT_EQ(::getpgid(child.m_childpid) == child.m_childpid, ownGroup);
+        ASSERT_EQ(ifxtest::Ask(child, "signal 15"), "default");
+        const pid_t grandchild = std::atoi(ifxtest::Ask(child, "grandchild").c_str());
+        ASSERT_GT(grandchild, 0);
+        const ProcessHandle handle(grandchild);
+        ASSERT_TRUE(handle.valid());
+        EXPECT_EQ(child.Stop(kHangBound), kTerminated);
+        if (ownGroup) {
+            EXPECT_TRUE(handle.EndsWithin(static_cast<int>(kHangBound)));
+        } else {
+            EXPECT_FALSE(handle.EndsWithin(0));
+            handle.Kill();
+            EXPECT_TRUE(handle.EndsWithin(static_cast<int>(kHangBound)));
+        }
+    }
+}
+
+// The launcher ends by SIGKILL, which nobody can intercept: the kernel ends the utility.
+TEST_P(Lifetime, TheUtilityEndsWithItsKilledLauncher) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "the direct launch switches users only as root";
+    }
+    int output[2];
+    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    const std::string how = ifxtest::LaunchName(GetParam());
+    const std::string program = ifxtest::ChildHelperPathForAnyUser();
+    const pid_t launcher = ::fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        ::dup2(output[1], STDOUT_FILENO);
+        ::execl(ifxtest::LaunchOncePath(), ifxtest::LaunchOncePath(), how.c_str(), "nobody",
+                program.c_str(), "--stop-with-launcher", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    std::string line;
+    char byte = 0;
+    while (line.find('\n') == std::string::npos && ::read(output[0], &byte, 1) == 1) {
+        line += byte;
+    }
+    ::close(output[0]);
+    const pid_t utility = std::atoi(line.c_str());
+    ASSERT_GT(utility, 0) << "launcher said \"" << line << "\"";
+    const ProcessHandle handle(utility);
+    ASSERT_TRUE(handle.valid());
+    EXPECT_FALSE(handle.EndsWithin(0));
+    ASSERT_EQ(::kill(launcher, SIGKILL), 0);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(launcher, &raw, 0), launcher);
+    EXPECT_TRUE(handle.EndsWithin(static_cast<int>(kHangBound)));
+    if (!handle.EndsWithin(0)) {
+        handle.Kill();
+    }
+}
+
+// ---- Launch errors -------------------------------------------------------------------
+
+// Whether the launch returns only once the child has executed or failed: the shared-memory
+// start, unless the fork path is chosen or the emulator turns the start into a fork.
+bool AnswerExpectedAtOnce() {
+    const char* engine = std::getenv("IFXLIB_LAUNCH");
+    return !ifxtest::kUnderSanitizer && !ifxtest::UnderUserModeEmulation() &&
+           (engine == nullptr || std::strcmp(engine, "fork") != 0);
+}
+
+TEST_P(Lifetime, LaunchErrorTellsWhichStepFailedAndWhy) {
+    const ifxtest::TempDir dir;
+    const std::string notExecutable = dir.write("plain", "#!/bin/sh\n");
+    const std::string badInterpreter = dir.write("script", "#!/no/such/interpreter\n");
+    const std::string noFormat = dir.write("text", "neither a script nor a program\n");
+    ASSERT_EQ(::chmod(notExecutable.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(badInterpreter.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(noFormat.c_str(), 0755), 0);
+    struct Case {
+        const char* name;
+        std::string path;
+        std::optional<std::string> user;
+        int error;
+        int step;
+    };
+    const Case cases[] = {
+        {"runs", ifxtest::ChildHelperPath(), std::nullopt, 0, 0},
+        {"missing program", dir.file("missing"), std::nullopt, ENOENT, 79},
+        {"not executable", notExecutable, std::nullopt, EACCES, 79},
+        {"bad interpreter", badInterpreter, std::nullopt, ENOENT, 79},
+        {"no executable format", noFormat, std::nullopt, ENOEXEC, 79},
+        {"unknown user", ifxtest::ChildHelperPath(), "ifxtest-no-such-user", ENOENT, 81},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        args.path = c.path;
+        args.user = c.user;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        int step = -1;
+        // A failure is known once the shared-memory start returns; a success only once
+        // the kernel has closed the executed program's close-on-exec descriptors, which
+        // it does a moment after it lets the launching thread go.
+        if (AnswerExpectedAtOnce() && c.error != 0) {
+            EXPECT_EQ(child.LaunchError(&step), c.error);
+        }
+        child.CloseInput();
+        // The exit codes stay as they were.
+        EXPECT_EQ(child.WaitFor(kHangBound), c.step);
+        step = -1;
+        EXPECT_EQ(child.LaunchError(&step), c.error);
+        EXPECT_EQ(step, c.step);
+    }
+}
+
+TEST(LaunchErrorBeforeLaunch, TellsThatThereIsNoChild) {
+    const IfxChildProcess child;
+    errno = 0;
+    EXPECT_EQ(child.LaunchError(nullptr), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+// Root whose setgroups a seccomp filter refuses, in a launcher of its own: EPERM at the
+// user step.
+TEST_P(Lifetime, LaunchErrorReportsARefusedSetgroups) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "only root sets supplementary groups";
+    }
+    constexpr int kNoFilter = 120;
+    int output[2];
+    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    const std::string how = ifxtest::LaunchName(GetParam());
+    const pid_t launcher = ::fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        const gid_t rootOnly[] = {0};
+        if (::setgroups(1, rootOnly) != 0 || ifxtest::FailSystemCalls({SYS_setgroups}, EPERM)) {
+            ::_exit(kNoFilter);
+        }
+        ::dup2(output[1], STDOUT_FILENO);
+        ::execl(ifxtest::LaunchOncePath(), ifxtest::LaunchOncePath(), how.c_str(), "nobody",
+                ifxtest::ChildHelperPath(), "--launch-error", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(output[1]);
+    std::string line;
+    char byte = 0;
+    while (::read(output[0], &byte, 1) == 1) {
+        line += byte;
+    }
+    ::close(output[0]);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(launcher, &raw, 0), launcher);
+    ASSERT_TRUE(WIFEXITED(raw));
+    if (WEXITSTATUS(raw) == kNoFilter) {
+        GTEST_SKIP() << "no seccomp filters here";
+    }
+    EXPECT_EQ(WEXITSTATUS(raw), 81);
+    EXPECT_EQ(line, std::to_string(EPERM) + " 81\n");
+}
+
+// ---- Plain bytes ---------------------------------------------------------------------
+
+TEST_P(Lifetime, BytesWithNulsRoundTripAndCloseInputEndsTheUtility) {
+    Start({"--copy"});
+    std::string data;
+    for (int i = 0; i < 3000; ++i) {
+        data += std::string("line\0", 5) + static_cast<char>(i % 256);
+    }
+    data += std::string(3, '\0');
+    ASSERT_EQ(m_child.WriteBytes(data.data(), data.size()), static_cast<long>(data.size()));
+    EXPECT_EQ(m_child.WriteBytes(nullptr, 0), 0);
+    EXPECT_EQ(m_child.CloseInput(), 0);
+    EXPECT_EQ(m_child.CloseInput(), 0);
+    errno = 0;
+    EXPECT_EQ(m_child.WriteBytes("x", 1), -1);
+    EXPECT_EQ(errno, EBADF);
+    std::string received;
+    char buffer[1000];
+    long count;
+    while ((count = m_child.ReadBytes(buffer, sizeof buffer)) > 0) {
+        received.append(buffer, static_cast<size_t>(count));
+    }
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(received, data);
+    EXPECT_EQ(m_child.WaitFor(kHangBound), 0);
+}
+
+TEST_P(Lifetime, ByteCallsReportErrorsThroughErrno) {
+    Start({}, true);
+    char buffer[16];
+    errno = 0;
+    EXPECT_EQ(m_child.ReadBytes(buffer, sizeof buffer), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(m_child.ReadBytes(buffer, 0), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(m_child.WriteBytes(nullptr, 1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    const char command[] = "exit 0";  // with its NUL, as the helper reads commands
+    ASSERT_EQ(m_child.WriteBytes(command, sizeof command), static_cast<long>(sizeof command));
+    ASSERT_EQ(m_child.WaitFor(kHangBound), 0);
+    errno = 0;
+    EXPECT_EQ(m_child.WriteBytes("x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    EXPECT_EQ(m_child.m_lasterror, 0);
+    m_child.Finalize();
+    EXPECT_EQ(m_child.ReadBytes(buffer, sizeof buffer), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+}  // namespace

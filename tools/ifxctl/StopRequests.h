@@ -1,0 +1,33 @@
+#pragma once
+
+// Stop requests for a running utility: SIGINT, SIGTERM and SIGHUP sent to ifxctl become
+// readable on a descriptor of the conversation's poll loop, which passes each on with the
+// library's SendSignal (to the utility's process group when it has its own). No pid is
+// ever signalled by number, so a utility that was reaped is never confused with a process
+// that took its number.
+
+namespace ifxctl {
+
+class StopRequests {
+  public:
+    // Catches the three signals from now on: a request that comes before the utility
+    // runs waits for it. With fromTerminal false a request that the kernel generated
+    // (Ctrl-C or a hangup on the terminal) is dropped: the utility shares our process
+    // group and had it already.
+    explicit StopRequests(bool fromTerminal);
+    StopRequests(const StopRequests&) = delete;
+    StopRequests& operator=(const StopRequests&) = delete;
+
+    // False with errno set when the signals cannot be caught.
+    bool Installed() const { return m_installed; }
+
+    // Readable while a request waits.
+    int Descriptor() const;
+    // The next waiting signal, 0 when none waits.
+    int Take();
+
+  private:
+    bool m_installed = false;
+};
+
+}  // namespace ifxctl
