@@ -194,8 +194,9 @@ class IFXLIB_API IfxChildProcess {
     // process descriptor (unless the wait thread runs, whose status it then waits for),
     // or what poll or waitpid failed with. Beside a running wait thread it waits for the
     // status that thread stores (its report members are set by the time WaitFor returns);
-    // otherwise it reaps the child itself, after either launch, and Wait or a later wait
-    // thread then reports the same status. Signals do not cut the wait short.
+    // otherwise it reaps the child itself, after either launch (after InitializeLinux, Wait
+    // or a later wait thread then reports the same status; after Initialize they have none,
+    // as before). Signals do not cut the wait short.
     int WaitFor(long milliseconds);
 
     // Ends the child: SIGTERM, up to graceMilliseconds for it to end, then SIGKILL and up to
