@@ -94,13 +94,14 @@ class IFXLIB_API IfxChildProcess {
 
     // Forks and executes path directly. 0 in the parent once the child exists; -1 with
     // m_lasterror set when a step up to the fork failed: EINVAL for a null path, EBUSY on
-    // an object that has launched before (each object launches once; nothing of the first
-    // launch is touched). A failed start (fork's EAGAIN, say) leaves its -1 in m_childpid:
-    // check the result, and never signal or wait for an m_childpid of 0 or less, since
-    // kill(-1, ...) signals every process the agent may signal and waitpid(-1, ...) reaps
-    // any of its children. The child is never reaped here: Wait and BeginWait cannot report
-    // its status (waitpid(m_childpid) can). A child that fails before exec ends with 81
-    // (user), 77 (streams) or 79 (exec).
+    // an object that has launched before (each object launches once, and a launch that
+    // failed after its argument checks counts; nothing of the first launch is touched).
+    // A failed start (fork's EAGAIN, say) leaves its -1 in m_childpid: check the result,
+    // and never signal or wait for an m_childpid of 0 or less, since kill(-1, ...) signals
+    // every process the agent may signal and waitpid(-1, ...) reaps any of its children.
+    // The child is never reaped here: Wait and BeginWait cannot report its status
+    // (waitpid(m_childpid) can). A child that fails before exec ends with 81 (user), 77
+    // (streams) or 79 (exec).
     //
     // The sleep marker /tmp/clifxagentchild.sleep holds the child before it does anything,
     // but only while it is a regular file (not a symbolic link) owned by root or by the
@@ -119,13 +120,19 @@ class IFXLIB_API IfxChildProcess {
 
     // Sends text and its NUL in one write. 0, or -1 with the errno value (or -2 for a short
     // write) in m_lasterror; a failed write finalizes the object. A write interrupted by a
-    // signal handler is not resumed: -1 with 4 (EINTR).
+    // signal handler installed without SA_RESTART is not resumed: -1 with 4 (EINTR); with
+    // SA_RESTART the kernel restarts it and the call goes on. EBADF once the object no
+    // longer holds the pipe (after Finalize), whatever now has that descriptor number.
     int WriteBuf(char* text);
     // One read of up to size bytes into the zero-filled buffer. 0 when data arrived; -1
     // with m_lasterror 32 at the end of the output, 11 when a non-blocking read finds
     // nothing (or the end before the wait thread has finished), 22 (EINVAL) for a null
-    // buffer or a size of 0 or less, else the errno value. A read interrupted by a signal
-    // handler is not resumed: -1 with 4 (EINTR), so a signal can free a blocked caller.
+    // buffer or a size of 0 or less, EBADF once the object no longer holds the pipe, else
+    // the errno value. A read interrupted by a signal handler installed without SA_RESTART
+    // is not resumed: -1 with 4 (EINTR), so such a signal can free a blocked caller; with
+    // SA_RESTART the kernel restarts the read, which goes on waiting for data. While a
+    // wait thread runs, m_lasterror may already hold its status when the caller reads it:
+    // decide by the result, m_beof and the wait flags.
     int ReadBuf(char* buffer, long size);
 
     // Starts the wait thread, which sets m_bwaitstarted, then m_bwaitdone or m_bwaitfailed.
@@ -146,7 +153,8 @@ class IFXLIB_API IfxChildProcess {
     // child that thread waits for as well, and one of the two gets no status.
     int Wait(unsigned long timeout);
 
-    // Closes the pipe ends the object still holds. Always 0; safe to call again. The
+    // Closes the pipe ends the object still holds, and the child's ends that a launch
+    // which failed after making its pipes left open. Always 0; safe to call again. The
     // child's process descriptor stays until the destructor, so that Stop, WaitFor and
     // SendSignal still work after Finalize (and a wait thread may still be watching it).
     int Finalize();

@@ -3,7 +3,10 @@
 # like a C++ library should be, from outside the source tree: the installed files, the
 # usage guide's examples built and run through the CMake package and through pkg-config,
 # the installed ifxctl with its manual page and bash completion, and the same examples
-# built with add_subdirectory() of the tree.
+# built with add_subdirectory() of the tree. As root it then builds the Debian packages
+# (the package preset), checks them with lintian, installs them with apt-get, builds and
+# runs the same examples against them, runs the packaged ifxctl and its manual page, and
+# purges them, checking that nothing of them is left.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir="$PWD"
@@ -14,7 +17,16 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"
 
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# The Debian packages this script installed, purged again however it ends.
+installed_packages=()
+cleanup() {
+    if [ "${#installed_packages[@]}" -gt 0 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed_packages[@]}" \
+            >/dev/null 2>&1 || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 prefix="$work/prefix"
 data="$source_dir/examples"
 # The examples' own log lines would drown what this script says.
@@ -128,4 +140,106 @@ cmake --build "$subproject/build" -j "$jobs"
 [ ! -e "$subproject/build/ifxlib/tools" ] || fail "add_subdirectory() built the tools"
 ctest --test-dir "$subproject/build" --output-on-failure
 
-echo "check-install: the installed tree works through CMake, pkg-config and add_subdirectory()"
+
+echo "== the Debian packages"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "check-install: installing the Debian packages needs root: skipped"
+    echo "check-install: the installed tree works through CMake, pkg-config and add_subdirectory()"
+    exit 0
+fi
+debs="$source_dir/build/package/debs"
+cmake --preset package >"$work/package-configure.log"
+cmake --build --preset package -j "$jobs" >"$work/package-build.log" ||
+    { cat "$work/package-build.log"; fail "the package build failed"; }
+rm -rf "$debs"
+cpack --preset package >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack failed"; }
+arch="$(dpkg --print-architecture)"
+packages=(libifxlib${version%%.*} libifxlib-dev ifxctl libifxlib-host${version%%.*} libifxlib-host-dev)
+deb_files=()
+for package in "${packages[@]}"; do
+    deb="$debs/${package}_${version}_$arch.deb"
+    [ -f "$deb" ] || fail "cpack made no $(basename "$deb") (made: $(ls "$debs"))"
+    deb_files+=("$deb")
+done
+[ "$(find "$debs" -maxdepth 1 -name '*.deb' | wc -l)" -eq "${#packages[@]}" ] ||
+    fail "cpack made other packages than ${packages[*]}: $(ls "$debs")"
+# Warnings fail too; packaging/debian/*.lintian-overrides give each accepted tag a reason.
+if ! lintian --fail-on error,warning "${deb_files[@]}" >"$work/lintian.log" 2>&1; then
+    grep -v 'running with root privileges' "$work/lintian.log" >&2
+    fail "lintian found errors or warnings in the packages"
+fi
+echo "lintian: no errors or warnings"
+# Runtime packages carry no headers, and the library's own packages carry nothing of the
+# host stand-ins.
+dpkg-deb -c "$debs/libifxlib${version%%.*}_${version}_$arch.deb" | grep -E 'include/|JxLib|ZuUtils' &&
+    fail "libifxlib${version%%.*} holds more than the library"
+for package in "${packages[@]}"; do
+    if dpkg -s "$package" >/dev/null 2>&1; then
+        fail "$package is installed already: purge it first"
+    fi
+done
+
+installed_packages=("${packages[@]}")
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${deb_files[@]}" >"$work/apt-install.log" 2>&1 ||
+    { cat "$work/apt-install.log"; fail "apt-get could not install the packages"; }
+dpkg -L "${packages[@]}" | sort -u >"$work/package-files"
+echo "installed: ${packages[*]}"
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+[ -f "/usr/lib/$multiarch/libIfxLib.so.$version" ] || fail "libIfxLib is not in /usr/lib/$multiarch"
+for binary in /usr/bin/ifxctl /usr/lib/"$multiarch"/lib{IfxLib,JxLib,ZuUtils}.so."$version"; do
+    if readelf -d "$binary" | grep -Eq '\((RPATH|RUNPATH)\)'; then
+        fail "$binary has a RUNPATH"
+    fi
+done
+
+echo "== consumer through the packages' find_package(IfxLib CONFIG)"
+unset PKG_CONFIG_PATH
+cmake -S "$consumer" -B "$work/with-debs" -DIFXLIB_EXAMPLES_DATA="$data" >"$work/with-debs.log"
+grep -q "^IfxLib_DIR:PATH=/usr/lib/$multiarch/cmake/IfxLib$" "$work/with-debs/CMakeCache.txt" ||
+    fail "the consumer did not find the packaged CMake package"
+cmake --build "$work/with-debs" -j "$jobs"
+ctest --test-dir "$work/with-debs" --output-on-failure
+
+echo "== consumer through the packages' pkg-config"
+[ "$(pkg-config --modversion ifxlib)" = "$version" ] || fail "the packaged ifxlib.pc"
+read -r -a flags <<<"$(pkg-config --cflags --libs ifxlib)"
+for source in "$consumer"/*.cpp; do
+    name="$(basename "$source" .cpp)"
+    g++ -std=c++17 -Wall -Wextra -Werror "$source" -o "$work/deb-$name" "${flags[@]}"
+done
+"$work/deb-launch_and_talk" "$data/demo-utility.sh"
+"$work/deb-wait_thread" "$data/demo-utility.sh"
+"$work/deb-direct_launch" "$data/demo-utility.sh"
+"$work/deb-read_configuration" "$data/onconfig.demo" "$data/registry"
+"$work/deb-tokens_and_shims"
+
+echo "== the packaged ifxctl"
+[ "$(command -v ifxctl)" = /usr/bin/ifxctl ] || fail "ifxctl is not /usr/bin/ifxctl"
+ifxctl --version
+MANWIDTH=80 man ifxctl 2>/dev/null | grep -q '^NAME' || fail "man ifxctl shows no page"
+[ -f /usr/share/bash-completion/completions/ifxctl ] || fail "no bash completion installed"
+echo "man ifxctl and the completion work"
+
+echo "== purging the packages"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >"$work/apt-purge.log" 2>&1 ||
+    { cat "$work/apt-purge.log"; fail "apt-get could not purge the packages"; }
+installed_packages=()
+for package in "${packages[@]}"; do
+    status="$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)"
+    [ -z "$status" ] || [ "$status" = not-installed ] || fail "$package is left as '$status'"
+done
+# Every file of the packages is gone; directories they shared with others may stay.
+while IFS= read -r path; do
+    if [ -e "$path" ] && [ ! -d "$path" ]; then
+        fail "$path is left after the purge"
+    fi
+done <"$work/package-files"
+for directory in /usr/include/IfxLib /usr/include/JxLib /usr/include/ZuUtils \
+    "/usr/lib/$multiarch/cmake/IfxLib" /usr/share/doc/ifxctl; do
+    [ ! -e "$directory" ] || fail "$directory is left after the purge"
+done
+ldconfig -p | grep -q 'libIfxLib\|libJxLib\|libZuUtils' && fail "the linker cache still names the libraries"
+echo "purged: nothing of the packages is left"
+
+echo "check-install: the installed tree works through CMake, pkg-config and add_subdirectory()," \
+    "and the Debian packages install, work and purge cleanly"

@@ -10,6 +10,12 @@ packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
 # The fault-injection table (scripts/run-faultinject.sh) runs the driver under strace and is
 # generated and checked by a Python script.
 packages+=(strace python3)
+# The Debian packages (cpack -G DEB, checked by scripts/check-install.sh): dpkg-shlibdeps
+# from dpkg-dev, file and readelf for cpack's look at the binaries, lintian to check them.
+packages+=(dpkg-dev file lintian)
+# The documentation's pictures (scripts/draw-pictures.sh): graphviz for the diagrams,
+# gnuplot for the plots.
+packages+=(graphviz gnuplot-nox)
 # The big-endian PowerPC build: its compiler, the user-mode emulator its tests run under,
 # GoogleTest's source (built for the target) and glibc's locale sources (a locale compiled
 # for the target). No binfmt registration is installed: the emulator is always named.

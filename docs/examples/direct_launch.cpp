@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
     IfxChildProcess child;
     // A null argv gives the program its own path as its only argument; a null user keeps
     // the caller's user.
-    if (child.Initialize(path.data(), nullptr, nullptr, nullptr, nullptr, &event, false, false,
-                         false, nullptr) != 0) {
+    if (child.Initialize(path.data(), nullptr, nullptr, nullptr, nullptr, &event,
+                         /*option1=*/false, /*nonBlocking=*/false, /*option3=*/false,
+                         /*reserved=*/nullptr) != 0) {
         std::fprintf(stderr, "launch failed: errno %d\n", static_cast<int>(child.m_lasterror));
         return 1;
     }

@@ -43,8 +43,9 @@ int main(int argc, char** argv) {
     char* envValue[] = {serverName, nullptr};
     EvEvent event;
     IfxChildProcess child;
-    if (child.InitializeLinux(path.data(), args, user.data(), envName, envValue, &event, false,
-                              false, false, nullptr) != 0) {
+    if (child.InitializeLinux(path.data(), args, user.data(), envName, envValue, &event,
+                              /*option1=*/false, /*nonBlocking=*/false, /*option3=*/false,
+                              /*reserved=*/nullptr) != 0) {
         std::fprintf(stderr, "launch failed: errno %d\n", static_cast<int>(child.m_lasterror));
         return 1;
     }

@@ -28,8 +28,9 @@ int main(int argc, char** argv) {
     IfxChildProcess child;
     char* args[] = {path.data(), nullptr};
     const bool nonBlocking = true;
-    if (child.InitializeLinux(path.data(), args, user.data(), nullptr, nullptr, &event, false,
-                              nonBlocking, false, nullptr) != 0 ||
+    if (child.InitializeLinux(path.data(), args, user.data(), nullptr, nullptr, &event,
+                              /*option1=*/false, nonBlocking, /*option3=*/false,
+                              /*reserved=*/nullptr) != 0 ||
         child.BeginWait() != 0) {
         std::fprintf(stderr, "launch failed: errno %d\n", static_cast<int>(child.m_lasterror));
         return 1;
