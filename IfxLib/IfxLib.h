@@ -46,14 +46,17 @@ struct IfxChildParam {
 // standard streams, an optional wait thread and its exit status.
 //
 // Calling order: construct; launch once (Initialize or InitializeLinux); WriteBuf and
-// ReadBuf while the child runs; BeginWait or Wait; Finalize; destroy. The public data
-// members are the object's report to the caller and may be read after every call.
+// ReadBuf while the child runs; BeginWait, Wait, WaitFor or Stop; Finalize; destroy. The
+// public data members are the object's report to the caller and may be read after every
+// call.
 //
 // Ownership: the object owns the parent's pipe ends it creates (closed by Finalize, or by
 // the destructor when nobody called Finalize), the JxProcess and JxThread it creates, and
-// the EvEvent that Initialize creates for a caller that gave none. A caller's EvEvent
-// must outlive the object; the destructor waits for the wait thread before it releases
-// anything.
+// the EvEvent that Initialize creates for a caller that gave none, and the child's process
+// descriptor. A caller's EvEvent must outlive the object. The destructor closes the pipe
+// ends the object still holds (so that a child waiting for the end of its input ends),
+// then waits for the wait thread before it releases anything else, the process descriptor
+// last; it never signals the child and, without a wait thread, never waits for it.
 //
 // Launches and the process environment: a launch copies the environment, its array and
 // its strings (and with it IFXLIB_LAUNCH, JX_LOG_FILE and JX_DEBUG_LEVEL), into memory of
@@ -99,9 +102,9 @@ class IFXLIB_API IfxChildProcess {
     // A failed start (fork's EAGAIN, say) leaves its -1 in m_childpid: check the result,
     // and never signal or wait for an m_childpid of 0 or less, since kill(-1, ...) signals
     // every process the agent may signal and waitpid(-1, ...) reaps any of its children.
-    // The child is never reaped here: Wait and BeginWait cannot report its status
-    // (waitpid(m_childpid) can). A child that fails before exec ends with 81 (user), 77
-    // (streams) or 79 (exec).
+    // The child is never reaped here, and Wait and BeginWait cannot report its status:
+    // WaitFor or Stop reap it, or the caller's own waitpid(m_childpid), never both. A
+    // child that fails before exec ends with 81 (user), 77 (streams) or 79 (exec).
     //
     // The sleep marker /tmp/clifxagentchild.sleep holds the child before it does anything,
     // but only while it is a regular file (not a symbolic link) owned by root or by the
@@ -149,8 +152,11 @@ class IFXLIB_API IfxChildProcess {
     void WaitThread();
     // Blocks until the child ends; timeout is not consulted. 0, the child's non-zero
     // status (exit code, or 128 + signal), or -1 when there is no status to report.
-    // Clears m_lasterror on entry; called beside a running wait thread it waits for a
-    // child that thread waits for as well, and one of the two gets no status.
+    // Clears m_lasterror on entry. Wait, the wait thread, WaitFor and Stop reap through one
+    // lock and keep the status, so whichever reaps first, the others get the same status:
+    // Wait beside a running wait thread, or after WaitFor, is safe. Only without a process
+    // descriptor (see below) do a Wait and a wait thread waiting at the same time race,
+    // and one of the two gets no status. -1 after Initialize, whoever reaped the child.
     int Wait(unsigned long timeout);
 
     // Closes the pipe ends the object still holds, and the child's ends that a launch
