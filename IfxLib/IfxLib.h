@@ -179,7 +179,8 @@ class IFXLIB_API IfxChildProcess {
     // leaves them ECHILD.
 
     // Launch options, set before Initialize or InitializeLinux (no effect on a child
-    // already started). 0, the default, launches as before.
+    // already started). 0, the default: the utility shares the agent's process group and
+    // has no tie to the agent's life.
     //
     // kOwnProcessGroup: the child leads a process group of its own (setpgid before exec,
     // and by the parent too, so that a stop right after the launch cannot miss the group).
@@ -209,8 +210,8 @@ class IFXLIB_API IfxChildProcess {
     // or what poll or waitpid failed with. Beside a running wait thread it waits for the
     // status that thread stores (its report members are set by the time WaitFor returns);
     // otherwise it reaps the child itself, after either launch (after InitializeLinux, Wait
-    // or a later wait thread then reports the same status; after Initialize they have none,
-    // as before). Signals do not cut the wait short.
+    // or a later wait thread then reports the same status; after Initialize they never
+    // have one). Signals do not cut the wait short.
     int WaitFor(long milliseconds);
 
     // Ends the child: SIGTERM, up to graceMilliseconds for it to end, then SIGKILL and up to
