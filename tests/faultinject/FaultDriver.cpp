@@ -154,6 +154,31 @@ std::string readFile(const std::string& path) {
     return content;
 }
 
+// Threads of this process that are not on their way out. A thread that pthread_join has
+// returned for can still be listed while the kernel finishes it, with PF_EXITING set in
+// the flags of its stat (the seventh field after the name, which may hold blanks
+// and parentheses): counting it would call a joined thread left behind.
+size_t liveThreads() {
+    constexpr unsigned long kTaskExiting = 0x4;
+    size_t live = 0;
+    for (long tid : numericEntries("/proc/self/task")) {
+        const std::string stat = readFile("/proc/self/task/" + std::to_string(tid) + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos) {
+            continue;  // gone between the listing and the read
+        }
+        std::istringstream fields(stat.substr(close + 1));
+        std::string field;
+        unsigned long flags = 0;
+        for (int i = 0; i < 6 && fields >> field; ++i) {
+        }
+        if (fields >> flags && (flags & kTaskExiting) == 0) {
+            ++live;
+        }
+    }
+    return live;
+}
+
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::trunc) << content;
 }
@@ -500,7 +525,7 @@ int main(int argc, char** argv) {
     }
     report["fds_before"] = joined(descriptorsBefore);
     report["fds_after"] = joined(numericEntries("/proc/self/fd"));
-    report["threads"] = std::to_string(numericEntries("/proc/self/task").size());
+    report["threads"] = std::to_string(liveThreads());
     report["children"] = children();
     std::string out;
     for (const auto& [key, value] : report) {

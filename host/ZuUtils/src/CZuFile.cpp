@@ -104,11 +104,8 @@ CZuError CZuFile::ReadWholeFile(const char* path, std::string& content) {
     if (const int error = readableKind(file.get()); error != 0) {
         return errorFor(error, "read", path, error == EINVAL ? "not a regular file" : nullptr);
     }
-    // Only the open needed it; a regular file's reads should wait as usual.
-    const int flags = ::fcntl(file.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return errorFor(errno, "read", path);
-    }
+    // O_NONBLOCK stays: it changes nothing for a regular file (open(2)), and dropping it
+    // would be one more call that can fail.
     if (const int error = readToEnd(file.get(), content); error != 0) {
         content.clear();
         return errorFor(error, "read", path, error == EFBIG ? "more than 16 MiB" : nullptr);
