@@ -255,11 +255,12 @@ class IFXLIB_API IfxChildProcess {
     // ---- Plain byte streams ----------------------------------------------------------
 
     // Writes length bytes to the child's standard input, as they are (no NUL appended).
-    // The count written, which is length unless a signal handler interrupted the write
-    // after part of it (a signal before any byte gives -1 with EINTR; nothing is resumed);
-    // -1 with errno otherwise: EPIPE once the child closed its input, EAGAIN never (the
-    // input pipe blocks), EBADF after CloseInput or Finalize, EINVAL for null data with a
-    // length. Leaves m_lasterror alone and never finalizes the object.
+    // The count written, which is length unless a write failed or a signal handler
+    // interrupted it after part of the bytes went (as write(2) reports it: the count, and
+    // the next call gives the error; nothing is resumed after a signal); -1 with errno when
+    // no byte went: EINTR for a signal, EPIPE once the child closed its input, EAGAIN never
+    // (the input pipe blocks), EBADF after CloseInput or Finalize, EINVAL for null data
+    // with a length. Leaves m_lasterror alone and never finalizes the object.
     long WriteBytes(const void* data, size_t length);
 
     // One read of up to size bytes of the child's output (standard output and error), NUL
