@@ -41,6 +41,7 @@
 #include "childprocess/ChildTestSupport.h"
 #include "support/Sanitizers.h"
 #include "support/ScopedEnv.h"
+#include "support/SleepMarkerLock.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -226,6 +227,8 @@ TEST(LaunchEngine, IfxlibLaunchForkForcesTheForkPath) {
         GTEST_SKIP() << "under user-mode emulation a shared-memory start runs as a plain fork "
                         "and /proc shows the emulator's system-call numbers";
     }
+    const ifxtest::SleepMarkerLock markerLock(ifxtest::SleepMarkerLock::Use::kNeedsItAbsent);
+    ASSERT_EQ(markerLock.error(), "");
     struct stat marker {};
     if (::lstat(kMarker, &marker) == 0) {
         GTEST_SKIP() << kMarker << " exists; it decides the direct launch's engine";
