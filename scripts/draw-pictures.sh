@@ -13,11 +13,16 @@
 #                                          caught, and draw them all into a temporary
 #                                          directory to prove the script works
 #
-# The launch-cost plot reads the launch benchmark's JSON; to measure again:
-#   build/default/bench/childprocess/bench_childprocess --benchmark_filter=BM_ParentSize \
-#       --benchmark_out=docs/pictures/launch-cost.json --benchmark_out_format=json
+# The launch-cost plot reads the launch benchmark's JSON (BM_ParentSize rows: the median
+# of the repetitions as the bar, their least and greatest as its whisker). To measure
+# again and redraw:
+#   bash scripts/draw-pictures.sh --measure [REPETITIONS]   (default 7)
+# runs the benchmark once per parent size (its memory can only grow), each launch
+# REPETITIONS times, the repetitions of all launches interleaved at random so that a
+# change of load on a shared machine falls on all of them alike.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh pictures
 pictures=docs/pictures
 
 # Each picture: its name, then its sources (the first one is what the tool reads).
@@ -51,10 +56,11 @@ body_hash() {
     grep -Ev '^<!-- (source|body)-sha256: [0-9a-f]* -->$' "$1" | sha256sum | cut -d' ' -f1
 }
 
-# The benchmark's rows BM_ParentSize/<launch>/<MiB> as a table for gnuplot.
+# The benchmark's rows BM_ParentSize/<launch>/<MiB> as a table for gnuplot: per size, for
+# each launch, the median, least and greatest time of its repetitions.
 launch_cost_table() {
     python3 - "$1" <<'PY'
-import json, sys
+import json, statistics, sys
 order = ["PosixSpawn", "InitializeLinux", "Initialize", "InitializeLinuxForked", "InitializeForked"]
 scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
 rows = {}
@@ -62,15 +68,54 @@ for bench in json.load(open(sys.argv[1]))["benchmarks"]:
     parts = bench["name"].split("/")
     if parts[0] != "BM_ParentSize" or bench.get("run_type", "iteration") != "iteration":
         continue
-    rows.setdefault(int(parts[2]), {})[parts[1]] = bench["real_time"] * scale[bench["time_unit"]]
+    rows.setdefault(int(parts[2]), {}).setdefault(parts[1], []).append(
+        bench["real_time"] * scale[bench["time_unit"]])
 if not rows:
     sys.exit("no BM_ParentSize rows in " + sys.argv[1])
+counts = sorted({len(times) for sizes in rows.values() for times in sizes.values()})
+print("# repetitions:", counts[0] if len(counts) == 1 else "%d-%d" % (counts[0], counts[-1]))
 for mib in sorted(rows):
     missing = [name for name in order if name not in rows[mib]]
     if missing:
         sys.exit("no BM_ParentSize/%s/%d in %s" % (missing[0], mib, sys.argv[1]))
-    print(mib, *("%.1f" % rows[mib][name] for name in order))
+    cells = []
+    for name in order:
+        times = rows[mib][name]
+        cells += ["%.1f" % statistics.median(times), "%.1f" % min(times), "%.1f" % max(times)]
+    print(mib, *cells)
 PY
+}
+
+# measure_launch_cost REPETITIONS: runs the launch benchmark's BM_ParentSize rows into
+# $pictures/launch-cost.json, one process per parent size.
+measure_launch_cost() {
+    local repetitions="$1" bench=build/default/bench/childprocess/bench_childprocess mib parts
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target bench_childprocess ifxtest_child_helper
+    parts="$(mktemp -d)"
+    for mib in 0 512 2048; do
+        echo "draw-pictures: measuring at $mib MiB, $repetitions repetitions of each launch"
+        "$bench" --benchmark_filter="^BM_ParentSize/[A-Za-z]+/$mib/" \
+            --benchmark_repetitions="$repetitions" --benchmark_enable_random_interleaving=true \
+            --benchmark_min_time=1 --benchmark_report_aggregates_only=false \
+            --benchmark_out="$parts/$mib.json" --benchmark_out_format=json >/dev/null
+    done
+    python3 - "$parts" "$pictures/launch-cost.json" <<'PY'
+import json, os, sys
+merged = None
+for mib in (0, 512, 2048):
+    part = json.load(open(os.path.join(sys.argv[1], "%d.json" % mib)))
+    if merged is None:
+        merged = part
+        merged["context"]["load_avg_per_size"] = {}
+    else:
+        merged["benchmarks"] += part["benchmarks"]
+    merged["context"]["load_avg_per_size"][str(mib)] = part["context"].get("load_avg")
+with open(sys.argv[2], "w") as out:
+    json.dump(merged, out, indent=2)
+    out.write("\n")
+PY
+    rm -rf "$parts"
 }
 
 # draw NAME SOURCE... into the directory $out.
@@ -81,10 +126,12 @@ draw() {
         *.dot) dot -Tsvg "$pictures/$main" -o "$drawn" ;;
         *.gp)
             local data="$drawn.data"
+            local repetitions=""
             if [ "$#" -gt 2 ]; then
                 launch_cost_table "$pictures/$3" >"$data"
+                repetitions="$(sed -n 's/^# repetitions: //p' "$data")"
             fi
-            gnuplot -e "OUTPUT='$drawn'; DATA='$data'" "$pictures/$main"
+            gnuplot -e "OUTPUT='$drawn'; DATA='$data'; REPETITIONS='$repetitions'" "$pictures/$main"
             rm -f "$data"
             ;;
         *) fail "no tool for $main" ;;
@@ -161,6 +208,11 @@ prove_check_catches_edits() {
     done < <(picture_list)
     rm -rf "$copy"
 }
+
+if [ "${1:-}" = "--measure" ]; then
+    measure_launch_cost "${2:-7}"
+    set --
+fi
 
 if [ "${1:-}" = "--check" ]; then
     check_pictures || exit 1
