@@ -7,10 +7,6 @@
 # "." in the debugging information.
 
 find_program(IFXLIB_DPKG_BUILDFLAGS dpkg-buildflags)
-if(NOT IFXLIB_DPKG_BUILDFLAGS)
-    message(FATAL_ERROR "dpkg-buildflags (package dpkg-dev) gives the packaged build's "
-        "hardening flags: install it (bash scripts/setup.sh packages)")
-endif()
 
 set(hardeningEnvironment DEB_BUILD_MAINT_OPTIONS=hardening=+all)
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR STREQUAL "ppc64")
@@ -32,9 +28,17 @@ function(ifxlib_buildflags kind variable)
     set(${variable} "${flags}" PARENT_SCOPE)
 endfunction()
 
-ifxlib_buildflags(CPPFLAGS IFXLIB_HARDENING_CPPFLAGS)
-ifxlib_buildflags(CXXFLAGS IFXLIB_HARDENING_CXXFLAGS)
-ifxlib_buildflags(LDFLAGS IFXLIB_HARDENING_LDFLAGS)
+if(IFXLIB_DPKG_BUILDFLAGS)
+    ifxlib_buildflags(CPPFLAGS IFXLIB_HARDENING_CPPFLAGS)
+    ifxlib_buildflags(CXXFLAGS IFXLIB_HARDENING_CXXFLAGS)
+    ifxlib_buildflags(LDFLAGS IFXLIB_HARDENING_LDFLAGS)
+else()
+    # A builder without dpkg (the oldest RPM target) gets the same features by name, as
+    # the distributions' own RPM builds set them.
+    set(IFXLIB_HARDENING_CPPFLAGS "-D_FORTIFY_SOURCE=2")
+    set(IFXLIB_HARDENING_CXXFLAGS "-O2 -fstack-protector-strong -Wformat -Werror=format-security")
+    set(IFXLIB_HARDENING_LDFLAGS "-Wl,-z,relro -Wl,-z,now")
+endif()
 string(APPEND CMAKE_CXX_FLAGS " ${IFXLIB_HARDENING_CPPFLAGS} ${IFXLIB_HARDENING_CXXFLAGS}")
 foreach(kind EXE SHARED MODULE)
     string(APPEND CMAKE_${kind}_LINKER_FLAGS " ${IFXLIB_HARDENING_LDFLAGS}")
