@@ -193,8 +193,10 @@ for field in Provides Conflicts Replaces; do
     [ "$(control_field "libifxlib-host${version%%.*}" "$field")" = "$host_services" ] ||
         fail "libifxlib-host${version%%.*} has no $field: $host_services"
 done
-dpkg-deb -I "$debs/libifxlib${version%%.*}_${version}_$arch.deb" symbols | grep -q 'GETLASTERROR' ||
-    fail "libifxlib${version%%.*} carries no symbols file"
+# Read whole before it is searched: grep -q ends its input early, which pipefail would
+# take for a failure of the writer.
+symbols="$(dpkg-deb -I "$debs/libifxlib${version%%.*}_${version}_$arch.deb" symbols)"
+grep -q 'GETLASTERROR' <<<"$symbols" || fail "libifxlib${version%%.*} carries no symbols file"
 echo "Multi-Arch, the host services' virtual package and the symbols file are in place"
 # Runtime packages carry no headers, and the library's own packages carry nothing of the
 # host stand-ins.
@@ -318,8 +320,8 @@ g++ -std=c++17 -Wall -Wextra -Werror "$consumer/launch_and_talk.cpp" -o "$work/b
     fail "an agent built against the packages does not run on $provider's libraries"
 echo "ifxctl and an agent built against the packages run on $provider's libraries"
 # The stand-ins would take the provider's place, not sit beside it.
-apt-get install -s "$debs/libifxlib-host${version%%.*}_${version}_$arch.deb" 2>/dev/null |
-    grep -q "^Remv $provider " || fail "the stand-ins would not replace $provider"
+plan="$(apt-get install -s "$debs/libifxlib-host${version%%.*}_${version}_$arch.deb" 2>/dev/null)"
+grep -q "^Remv $provider " <<<"$plan" || fail "the stand-ins would not replace $provider"
 echo "the stand-ins would replace $provider"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed_packages[@]}" \
     >"$work/apt-purge-beside.log" 2>&1 ||
