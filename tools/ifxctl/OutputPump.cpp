@@ -1,22 +1,20 @@
 #include "OutputPump.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
+#include <vector>
 
 #include "Output.h"
 
 namespace ifxctl {
 
-namespace {
-
-constexpr size_t kOutputChunk = size_t{64} * 1024;
-
-}  // namespace
-
-OutputPump::OutputPump(IfxChildProcess& child) : m_child(child), m_buffer(kOutputChunk) {
+OutputPump::OutputPump(IfxChildProcess& child, StandardOutputWriter& writer)
+    : m_child(child), m_writer(writer) {
     m_own = ::fcntl(m_child.m_phpipecw[0], F_DUPFD_CLOEXEC, 3);
 }
 
@@ -32,8 +30,31 @@ void OutputPump::Close() {
     m_open = false;
 }
 
+bool OutputPump::WantsToRead() {
+    if (!m_open) {
+        return false;
+    }
+    m_heldBack = !m_writer.HasRoom();
+    return !m_heldBack;
+}
+
+bool OutputPump::CheckStandardOutput() {
+    const int refusal = m_writer.Refusal();
+    if (refusal == 0 || m_outputClosed) {
+        return m_outputClosed;
+    }
+    // A reader that went away is the pipeline's way to end, and the utility's status
+    // will tell; any other refusal is worth a word.
+    if (refusal != EPIPE) {
+        Complain("cannot write to standard output: " + ErrorText(refusal));
+    }
+    m_outputClosed = true;
+    m_open = false;
+    return true;
+}
+
 void OutputPump::Drain() {
-    if (!m_open || m_own < 0) {
+    if (!m_open || m_own < 0 || m_writer.Refusal() != 0) {
         return;
     }
     // The utility's pipe is closed right after this, so the flag it gets on the shared
@@ -43,14 +64,32 @@ void OutputPump::Drain() {
         Complain("cannot read the rest of the utility's output: " + ErrorText(errno));
         return;
     }
-    while (m_open) {
-        const ssize_t received = ::read(m_own, m_buffer.data(), m_buffer.size());
+    // What the pipe holds now, and no more: a process the utility started may go on
+    // writing into it.
+    const int capacity = ::fcntl(m_own, F_GETPIPE_SZ);
+    size_t left = capacity > 0 ? static_cast<size_t>(capacity) : StandardOutputWriter::kChunkSize;
+    while (left > 0) {
+        std::vector<char> piece = m_writer.TakePiece();
+        const ssize_t received = ::read(m_own, piece.data(), std::min(piece.size(), left));
         if (received > 0) {
-            forward(m_buffer.data(), static_cast<size_t>(received));
-        } else if (received == 0 || errno != EINTR) {
-            return;
+            m_writer.Queue(std::move(piece), static_cast<size_t>(received));
+            left -= static_cast<size_t>(received);
+        } else {
+            const int error = errno;
+            m_writer.Queue(std::move(piece), 0);
+            if (received == 0 || error != EINTR) {
+                return;
+            }
         }
     }
+}
+
+size_t OutputPump::Unread() const {
+    int bytes = 0;
+    if (m_own < 0 || ::ioctl(m_own, FIONREAD, &bytes) != 0 || bytes < 0) {
+        return 0;
+    }
+    return static_cast<size_t>(bytes);
 }
 
 bool OutputPump::Ready() const {
@@ -62,38 +101,24 @@ bool OutputPump::Ready() const {
 }
 
 void OutputPump::Read() {
-    const long received = m_child.ReadBytes(m_buffer.data(), m_buffer.size());
+    std::vector<char> piece = m_writer.TakePiece();
+    const long received = m_child.ReadBytes(piece.data(), piece.size());
     if (received > 0) {
-        forward(m_buffer.data(), static_cast<size_t>(received));
+        m_writer.Queue(std::move(piece), static_cast<size_t>(received));
         return;
     }
+    const int error = errno;
+    m_writer.Queue(std::move(piece), 0);
     if (received == 0) {
         m_open = false;
         return;
     }
-    if (errno == EAGAIN || errno == EINTR) {
+    if (error == EAGAIN || error == EINTR) {
         return;
     }
-    Complain("reading the utility's output failed: " + ErrorText(errno));
+    Complain("reading the utility's output failed: " + ErrorText(error));
     m_open = false;
     m_failed = true;
-}
-
-void OutputPump::forward(const char* data, size_t length) {
-    if (length == 0 || m_outputClosed) {
-        return;
-    }
-    if (!WriteAll(STDOUT_FILENO, data, length)) {
-        // A reader that went away is the pipeline's way to end, and the utility's status
-        // will tell; any other refusal is worth a word.
-        if (errno != EPIPE) {
-            Complain("cannot write to standard output: " + ErrorText(errno));
-        }
-        m_outputClosed = true;
-        m_open = false;
-        return;
-    }
-    NoteOutputEnd(data[length - 1]);
 }
 
 }  // namespace ifxctl
