@@ -431,20 +431,42 @@ INSTANTIATE_TEST_SUITE_P(Modes, IfxctlRunTest, ::testing::ValuesIn(kModes),
                              return std::string(info.param.name);
                          });
 
+// The block's limits are named, with what counts against them; --direct has none.
 TEST(IfxctlRun, RefusesALaunchThatDoesNotFitTheProcessServiceBlock) {
-    IfxctlRunner ifxctl;
-    std::vector<std::string> args{"run"};
+    std::vector<std::string> pairs, words{ifxtest::ChildHelperPath(), "--commands", "exit 0"};
     for (int i = 0; i < 16; ++i) {
-        args.push_back("--env");
-        args.push_back("IFXCTL_" + std::to_string(i) + "=x");
+        pairs.insert(pairs.end(), {"--env", "IFXCTL_" + std::to_string(i) + "=x"});
     }
-    args.push_back("--");
-    args.push_back(ifxtest::ChildHelperPath());
-    const IfxctlResult result = ifxctl.Run(args);
-    EXPECT_EQ(result.status, 125);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, std::string("ifxctl: cannot launch ") + ifxtest::ChildHelperPath() +
-                              ": Argument list too long (errno 7)\n");
+    words.resize(20, "never run");
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<std::string> command;
+        const char* refusal;  // the message's start, or null for a launch that runs
+    } cases[] = {
+        {"variables",
+         pairs,
+         {ifxtest::ChildHelperPath()},
+         "ifxctl: too many variables: the process service launch carries at most 15, and 1"},
+        {"arguments",
+         {},
+         words,
+         "ifxctl: too many arguments: the process service launch carries PROGRAM and at most 18 "
+         "arguments, 19 given (--direct has no limit)\n"},
+        {"direct", {"--direct"}, words, nullptr},
+    };
+    IfxctlRunner ifxctl;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"run"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back("--");
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        const IfxctlResult result = ifxctl.Run(args);
+        EXPECT_EQ(result.status, c.refusal != nullptr ? 125 : 0) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind(c.refusal != nullptr ? c.refusal : "", 0), 0u) << result.err;
+    }
 }
 
 // Without -v or a log file named, the operator sees the utility's output and ifxctl's own
@@ -724,3 +746,18 @@ TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
 }
 
 }  // namespace
+
+// Durations are read as timeout reads them: blanks and a plus before the number, and a
+// limit beyond any clock (infinity, more than a double holds) is as good as none.
+TEST(IfxctlRun, TakesDurationsAsTimeoutDoes) {
+    const char* const durations[] = {"inf", "1.18973149535723176502e+4932", " 5", "+1d", "1e400h"};
+    IfxctlRunner ifxctl;
+    for (const char* duration : durations) {
+        SCOPED_TRACE(duration);
+        const IfxctlResult result =
+            ifxctl.Run({"run", "--timeout", duration, "--kill-after", duration, "--",
+                        ifxtest::ChildHelperPath(), "--exit", "7"});
+        EXPECT_EQ(result.status, 7) << result.err;
+        EXPECT_EQ(result.err, "");
+    }
+}

@@ -246,6 +246,32 @@ bool SetUserEnvironment(const RunOptions& options, const RunAs& runAs) {
            ::setenv("LOGNAME", runAs.name.c_str(), 1) == 0;
 }
 
+namespace {
+
+// The process service's parameter block has fixed slots, each list ending in a null one.
+constexpr size_t kBlockArguments = sizeof(IfxChildParam::argv) / sizeof(char*) - 1;
+constexpr size_t kBlockPairs = sizeof(IfxChildParam::envName) / sizeof(char*) - 1;
+
+// What does not fit the block, said with its limit; the library would give E2BIG alone.
+bool fitsServiceBlock(const RunOptions& options, size_t pairs, size_t ownPairs) {
+    if (options.command.size() > kBlockArguments) {
+        Complain("too many arguments: the process service launch carries PROGRAM and at most " +
+                 std::to_string(kBlockArguments - 1) + " arguments, " +
+                 std::to_string(options.command.size() - 1) + " given (--direct has no limit)");
+        return false;
+    }
+    if (pairs > kBlockPairs) {
+        Complain("too many variables: the process service launch carries at most " +
+                 std::to_string(kBlockPairs) + ", and " + std::to_string(pairs) + " were to go (" +
+                 std::to_string(options.env.size()) + " --env, " + std::to_string(ownPairs) +
+                 " of ifxctl's own for the library's log; --direct has no limit)");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxChildProcess& child) {
     std::string path = runAs.program;
     CStringArray argv(options.command);
@@ -261,6 +287,10 @@ bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxCh
             names.push_back(name);
             values.push_back(value);
         }
+    }
+    if (!options.direct &&
+        !fitsServiceBlock(options, names.size(), names.size() - options.env.size())) {
+        return false;
     }
     CStringArray envNames(std::move(names)), envValues(std::move(values));
     // The direct launch switches no user without a name.

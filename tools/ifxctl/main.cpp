@@ -112,6 +112,29 @@ bool givenBefore(const std::string& option, const std::string& command, int argc
     return false;
 }
 
+// The first word before "--" that has the form of a long option and that no command knows.
+std::optional<std::string> unknownLongOption(const CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            break;
+        }
+        if (word.size() <= 2 || word.compare(0, 2, "--") != 0) {
+            continue;
+        }
+        const std::string name = word.substr(0, word.find('='));
+        const std::vector<const CLI::Option*> own = app.get_options();
+        const bool known = ownerOfOption(app, name) != nullptr ||
+                           std::any_of(own.begin(), own.end(), [&](const CLI::Option* option) {
+                               return option->check_name(name);
+                           });
+        if (!known) {
+            return word;
+        }
+    }
+    return std::nullopt;
+}
+
 // The help asked for, on standard output; anything else wrong with the command line is
 // one line on standard error and exit status 125.
 int finishParse(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
@@ -126,7 +149,15 @@ int finishParse(const CLI::App& app, const CLI::ParseError& error, int argc, cha
         helpCommand += " " + level->get_name();
     }
     const std::vector<std::string> unexpected = extras(app, argc, argv);
-    if (app.get_subcommands().empty() && !unexpected.empty() && unexpected.front()[0] != '-') {
+    const std::optional<std::string> unknown = unknownLongOption(app, argc, argv);
+    if (name == "ValidationError" || name == "ConversionError") {
+        // The parser names the option and the value; what it left unparsed is no news.
+    } else if (unknown &&
+               std::find(unexpected.begin(), unexpected.end(), *unknown) == unexpected.end()) {
+        // Taken by the parser for a word of the command it blames instead.
+        message = "unknown option '" + *unknown + "'";
+    } else if (app.get_subcommands().empty() && !unexpected.empty() &&
+               unexpected.front()[0] != '-') {
         // An unknown first word reads to the parser as a missing subcommand.
         message = "unknown command '" + unexpected.front() + "'";
     } else if (!unexpected.empty()) {
