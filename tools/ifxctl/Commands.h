@@ -29,6 +29,9 @@ struct RunOptions {
     std::optional<std::string> user;
     bool preserveEnvironment = false;  // keep HOME, SHELL, USER, LOGNAME with --user
     std::vector<std::string> env;      // NAME=VALUE, checked by the parser
+    bool ignoreEnvironment = false;    // start from an empty environment, as env -i
+    std::vector<std::string> unset;    // names removed from ours, as env -u
+    std::optional<std::string> chdir;  // our working directory, and so the utility's
     std::vector<std::string> sends;
     bool direct = false;
     bool nonBlocking = false;

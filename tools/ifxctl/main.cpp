@@ -4,19 +4,25 @@
 #include <stdlib.h>
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Commands.h"
 #include "Duration.h"
 #include "HelpFormatter.h"
+#include "Launch.h"
 #include "LibraryLog.h"
 #include "Output.h"
 
@@ -56,6 +62,66 @@ const CLI::Validator kEnvPair(
             return "expected NAME=VALUE, got '" + pair + "'";
         }
         return "";
+    },
+    "");
+
+const CLI::Validator kVariableName(
+    [](std::string& name) -> std::string {
+        return name.empty() || name.find('=') != std::string::npos
+                   ? "expected a variable's name, got '" + name + "'"
+                   : "";
+    },
+    "");
+
+// The signals by name, with or without SIG, or by number, as kill and timeout take them.
+const struct {
+    const char* name;
+    int number;
+} kSignals[] = {
+    {"HUP", SIGHUP},       {"INT", SIGINT},   {"QUIT", SIGQUIT},   {"ILL", SIGILL},
+    {"TRAP", SIGTRAP},     {"ABRT", SIGABRT}, {"BUS", SIGBUS},     {"FPE", SIGFPE},
+    {"KILL", SIGKILL},     {"USR1", SIGUSR1}, {"SEGV", SIGSEGV},   {"USR2", SIGUSR2},
+    {"PIPE", SIGPIPE},     {"ALRM", SIGALRM}, {"TERM", SIGTERM},   {"CHLD", SIGCHLD},
+    {"CONT", SIGCONT},     {"STOP", SIGSTOP}, {"TSTP", SIGTSTP},   {"TTIN", SIGTTIN},
+    {"TTOU", SIGTTOU},     {"URG", SIGURG},   {"XCPU", SIGXCPU},   {"XFSZ", SIGXFSZ},
+    {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF}, {"WINCH", SIGWINCH}, {"IO", SIGIO},
+    {"PWR", SIGPWR},       {"SYS", SIGSYS},
+};
+
+// The signal's number and its name for messages ("SIGTERM", "signal 40"), or nothing.
+std::optional<std::pair<int, std::string>> parseSignal(std::string text) {
+    if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit)) {
+        if (text.size() > 3) {
+            return std::nullopt;
+        }
+        const int number = std::stoi(text);
+        for (const auto& known : kSignals) {
+            if (known.number == number) {
+                return std::make_pair(number, std::string("SIG") + known.name);
+            }
+        }
+        if (number >= SIGRTMIN && number <= SIGRTMAX) {
+            return std::make_pair(number, "signal " + text);
+        }
+        return std::nullopt;
+    }
+    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+    if (text.compare(0, 3, "SIG") == 0) {
+        text.erase(0, 3);
+    }
+    for (const auto& known : kSignals) {
+        if (text == known.name) {
+            return std::make_pair(known.number, std::string("SIG") + known.name);
+        }
+    }
+    return std::nullopt;
+}
+
+const CLI::Validator kSignal(
+    [](std::string& text) -> std::string {
+        return parseSignal(text)
+                   ? ""
+                   : "expected a signal such as TERM, SIGINT or 9, got '" + text + "'";
     },
     "");
 
@@ -214,6 +280,22 @@ int dispatch(int argc, char** argv) {
         ->type_name("NAME=VALUE")
         ->check(kEnvPair)
         ->allow_extra_args(false);
+    runCommand->add_flag("--ignore-environment", run.ignoreEnvironment,
+                         "Start from an empty environment (as env -i); --env, and with --user "
+                         "HOME, USER and LOGNAME, still come on top");
+    runCommand
+        ->add_option("--unset", run.unset,
+                     "Remove this variable from the utility's environment (repeatable; with "
+                     "--user, HOME, USER and LOGNAME are set again unless "
+                     "--preserve-environment)")
+        ->type_name("NAME")
+        ->check(kVariableName)
+        ->allow_extra_args(false);
+    runCommand
+        ->add_option("--chdir", run.chdir,
+                     "Run the utility in this working directory (ifxctl changes to it first, "
+                     "so a relative PROGRAM or PATH entry is found there)")
+        ->type_name("DIR");
     runCommand
         ->add_option("--send", run.sends,
                      "Send this text and a newline (with --commands: this command) before standard "
@@ -227,13 +309,20 @@ int dispatch(int argc, char** argv) {
     runCommand->add_flag("--commands", run.commands,
                          "Send each line without its newline as one NUL-terminated command, "
                          "as WriteBuf sends it");
-    std::string timeout, killAfter;
+    std::string timeout, killAfter, limitSignal;
     runCommand
         ->add_option("--timeout", timeout,
-                     "End the utility after this long: SIGTERM (to its process group), and "
-                     "exit 124 once it has ended (s, m, h or d; 0: no limit)")
+                     "End the utility after this long: SIGTERM (or --signal) to its process "
+                     "group, then SIGCONT, and exit 124 once it has ended (s, m, h or d; 0: "
+                     "no limit)")
         ->type_name("DURATION")
         ->check(kDuration);
+    runCommand
+        ->add_option("--signal", limitSignal,
+                     "The signal the time limit sends instead of SIGTERM (a name such as INT "
+                     "or a number); --kill-after still sends SIGKILL")
+        ->type_name("SIGNAL")
+        ->check(kSignal);
     runCommand
         ->add_option("--kill-after", killAfter,
                      "Send SIGKILL this long after the first SIGTERM, SIGINT or SIGHUP if the "
@@ -314,6 +403,18 @@ int dispatch(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return finishParse(app, error, argc, argv);
     }
+    if (runCommand->parsed()) {
+        // A log file named by a relative path stays where the caller meant it.
+        if (run.chdir && log.file && !log.file->empty() && log.file->front() != '/') {
+            std::vector<char> here(PATH_MAX);
+            if (::getcwd(here.data(), here.size()) != nullptr) {
+                log.file = std::string(here.data()) + "/" + *log.file;
+            }
+        }
+        if (const std::optional<int> failed = ifxctl::PrepareOwnProcess(run)) {
+            return *failed;
+        }
+    }
     if (!ifxctl::DirectLibraryLog(log)) {
         ifxctl::Complain("cannot set the library's log variables: " + ifxctl::ErrorText(errno));
         return ifxctl::kExitRunFailed;
@@ -324,6 +425,11 @@ int dispatch(int argc, char** argv) {
         run.killAfter = killAfter.empty() ? 0 : *ifxctl::ParseDuration(killAfter);
         run.timeoutText = ifxctl::DurationText(timeout);
         run.killAfterText = ifxctl::DurationText(killAfter);
+        if (!limitSignal.empty()) {
+            const auto chosen = parseSignal(limitSignal);
+            run.signal = chosen->first;
+            run.signalName = chosen->second;
+        }
         return ifxctl::Run(run);
     }
     if (listCommand->parsed()) {
