@@ -37,7 +37,10 @@ const char kDescription[] =
     "/etc/jxregistry).";
 
 const char kRunFooter[] =
-    "PROGRAM is looked up in PATH when its name has no slash, as env does. Standard input "
+    "PROGRAM is looked up when its name has no slash, as env does, in the PATH the utility "
+    "gets, and as its user reaches it (directory search permission, ACLs). --ignore-environment, "
+    "--unset and --chdir apply to ifxctl itself first, then the log variables are set. "
+    "Standard input "
     "reaches the utility unchanged, as a pipe would carry it; each --send text goes first, "
     "with a newline added. With --commands each line goes instead without its newline as "
     "one NUL-terminated command (an empty line sends nothing), for utilities that split "
@@ -45,11 +48,15 @@ const char kRunFooter[] =
     "The utility runs in a process group of its own (unless --foreground), which signals "
     "reach as a whole; the kernel ends it if ifxctl is killed. "
     "Its standard output and standard error arrive on one pipe and are copied to standard "
-    "output as they come; when standard output is closed (head), the utility's pipes are "
-    "closed too. The run ends when the utility has ended, with what its pipe held by then; "
-    "a process it started that still holds the pipe is not waited for. SIGINT, SIGTERM and "
-    "SIGHUP sent to ifxctl, from the terminal too, are passed on to the utility; Ctrl-Z "
-    "stops ifxctl alone.\n"
+    "output as they come, by a thread of ifxctl's own through a buffer of 256 KiB: a reader "
+    "that stalls holds up the utility, never the time limit or the signals. When standard "
+    "output is closed (head), the utility's pipes are closed too. The run ends when the "
+    "utility has ended and standard output has taken what its pipe held by then; a process "
+    "it started that still holds the pipe is not waited for. When ifxctl signalled the "
+    "utility while standard output was not keeping up, what it still holds is dropped and "
+    "counted. SIGINT, SIGTERM and SIGHUP sent to ifxctl, from the terminal too, are passed "
+    "on to the utility, each signal but SIGKILL followed by SIGCONT; Ctrl-Z stops ifxctl "
+    "alone.\n"
     "Exit status: the utility's own (its exit code, or 128 + the signal that ended it); "
     "124 when the time limit ended it, 137 when it needed SIGKILL; 125 for a usage error, "
     "no such user or another failure of ifxctl's own, 126 when the program cannot be "
@@ -274,8 +281,8 @@ int dispatch(int argc, char** argv) {
                      "ifxctl")
         ->type_name("NAME");
     runCommand->add_flag("--preserve-environment", run.preserveEnvironment,
-                         "With --user, keep HOME, SHELL, USER and LOGNAME as they are instead "
-                         "of setting them for that user");
+                         "With --user, keep HOME, USER and LOGNAME as they are instead of "
+                         "setting them for that user (SHELL always stays)");
     runCommand->add_option("--env", run.env, "Set this variable for the utility (repeatable)")
         ->type_name("NAME=VALUE")
         ->check(kEnvPair)
@@ -325,7 +332,7 @@ int dispatch(int argc, char** argv) {
         ->check(kSignal);
     runCommand
         ->add_option("--kill-after", killAfter,
-                     "Send SIGKILL this long after the first SIGTERM, SIGINT or SIGHUP if the "
+                     "Send SIGKILL this long after the first signal sent or passed on if the "
                      "utility still runs, and exit 137")
         ->type_name("DURATION")
         ->check(kDuration);
