@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
-#include <vector>
 
 #include "Output.h"
 
@@ -34,8 +34,7 @@ bool OutputPump::WantsToRead() {
     if (!m_open) {
         return false;
     }
-    m_heldBack = !m_writer.HasRoom();
-    return !m_heldBack;
+    return m_writer.FreeSpace().size > 0;
 }
 
 bool OutputPump::CheckStandardOutput() {
@@ -65,23 +64,33 @@ void OutputPump::Drain() {
         return;
     }
     // What the pipe holds now, and no more: a process the utility started may go on
-    // writing into it.
+    // writing into it. The ring takes what it has room for, the rest goes after it.
     const int capacity = ::fcntl(m_own, F_GETPIPE_SZ);
-    size_t left = capacity > 0 ? static_cast<size_t>(capacity) : StandardOutputWriter::kChunkSize;
+    size_t left = capacity > 0 ? static_cast<size_t>(capacity) : size_t{65536};
+    std::string rest;
     while (left > 0) {
-        std::vector<char> piece = m_writer.TakePiece();
-        const ssize_t received = ::read(m_own, piece.data(), std::min(piece.size(), left));
-        if (received > 0) {
-            m_writer.Queue(std::move(piece), static_cast<size_t>(received));
-            left -= static_cast<size_t>(received);
-        } else {
-            const int error = errno;
-            m_writer.Queue(std::move(piece), 0);
-            if (received == 0 || error != EINTR) {
-                return;
-            }
+        StandardOutputWriter::Space space = m_writer.FreeSpace();
+        const size_t before = rest.size();
+        if (space.size == 0) {
+            rest.resize(before + left);
+            space = {&rest[before], left};
         }
+        ssize_t received;
+        do {
+            received = ::read(m_own, space.at, std::min(space.size, left));
+        } while (received < 0 && errno == EINTR);
+        const size_t got = received > 0 ? static_cast<size_t>(received) : 0;
+        if (space.at == &rest[before]) {
+            rest.resize(before + got);
+        } else {
+            m_writer.Commit(got);
+        }
+        if (got == 0) {
+            break;
+        }
+        left -= got;
     }
+    m_writer.AddLast(std::move(rest));
 }
 
 size_t OutputPump::Unread() const {
@@ -101,14 +110,16 @@ bool OutputPump::Ready() const {
 }
 
 void OutputPump::Read() {
-    std::vector<char> piece = m_writer.TakePiece();
-    const long received = m_child.ReadBytes(piece.data(), piece.size());
+    const StandardOutputWriter::Space space = m_writer.FreeSpace();
+    if (space.size == 0) {
+        return;
+    }
+    const long received = m_child.ReadBytes(space.at, space.size);
     if (received > 0) {
-        m_writer.Queue(std::move(piece), static_cast<size_t>(received));
+        m_writer.Commit(static_cast<size_t>(received));
         return;
     }
     const int error = errno;
-    m_writer.Queue(std::move(piece), 0);
     if (received == 0) {
         m_open = false;
         return;

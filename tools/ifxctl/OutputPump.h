@@ -24,9 +24,6 @@ class OutputPump {
     // The output is to be read now: it has not ended and the writer has room for it.
     // When the writer has none, its wake-up says when to ask again.
     bool WantsToRead();
-    // The last WantsToRead found the writer's buffer full: our standard output was not
-    // keeping up with the utility.
-    bool HeldBack() const { return m_heldBack; }
     // Our standard output refused what the utility said (a reader that went away, as
     // head does): nothing more is read, and the utility's pipes are to be closed so that
     // it learns of it as it would in a pipeline. Says why unless the reader went away.
@@ -53,7 +50,6 @@ class OutputPump {
     int m_own = -1;
     bool m_open = true;           // the utility's output has not ended
     bool m_outputClosed = false;  // our standard output refused a write
-    bool m_heldBack = false;
     bool m_failed = false;
 };
 

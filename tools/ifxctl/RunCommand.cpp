@@ -200,10 +200,31 @@ bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEn
     }
 }
 
-// After the utility's end: what the writer still holds goes out, as long as standard
-// output takes it. A stop request ends that wait. Returns the bytes that did not go.
-size_t deliver(StandardOutputWriter& writer, StopRequests& requests, bool giveUp) {
+// Standard output takes more now without waiting. A reader that keeps up leaves room; a
+// stalled one (a pipe nobody reads, a terminal paused with Ctrl-S) leaves none.
+bool standardOutputWritable() {
+    struct pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+    int ready;
+    while ((ready = ::poll(&out, 1, 0)) < 0 && errno == EINTR) {
+    }
+    return ready == 1 && (out.revents & POLLOUT) != 0;
+}
+
+// How the end of the run treats what the writer still holds.
+enum class Delivery {
+    kAll,             // wait until standard output took it all
+    kWithoutWaiting,  // what standard output takes without waiting
+    kNone,            // standard output is stalled: nothing more
+};
+
+// After the utility's end: what the writer still holds goes out as delivery says. A stop
+// request ends the wait. Returns the bytes that did not go.
+size_t deliver(StandardOutputWriter& writer, StopRequests& requests, Delivery delivery) {
+    if (delivery != Delivery::kAll) {
+        writer.WriteOnlyWithoutWaiting();
+    }
     writer.Finish();
+    bool giveUp = delivery == Delivery::kNone;
     while (!giveUp && !writer.Done()) {
         struct pollfd watched[2] = {{writer.WakeDescriptor(), POLLIN, 0},
                                     {requests.Descriptor(), POLLIN, 0}};
@@ -307,12 +328,16 @@ int Run(const RunOptions& options) {
     // A launch known to have failed has nothing to talk to.
     const bool talked = failure || (output.Ready() && Converse(child, options, end, requests,
                                                                stopper, output, writer));
-    // When ifxctl has signalled the utility while its reader was not keeping up, the run
-    // ends now: what the utility's pipe and the writer still hold is dropped, and counted.
-    // Otherwise everything the utility said goes out before ifxctl ends.
-    const bool giveUp = stopper.Sent() != 0 && output.HeldBack();
+    // When ifxctl has signalled the utility, its reader gets what it takes without
+    // waiting, and a stalled one nothing more: the run ends now, and what the utility's
+    // pipe and the writer still hold is dropped, and counted. Otherwise everything the
+    // utility said goes out before ifxctl ends.
+    Delivery delivery = Delivery::kAll;
+    if (stopper.Sent() != 0) {
+        delivery = standardOutputWritable() ? Delivery::kWithoutWaiting : Delivery::kNone;
+    }
     size_t dropped = 0;
-    if (giveUp) {
+    if (delivery == Delivery::kNone) {
         dropped = output.Unread();
     } else {
         output.Drain();
@@ -322,7 +347,7 @@ int Run(const RunOptions& options) {
     // a process it left behind see the end of its pipes.
     child.Finalize();
     const Outcome outcome = end.Collect();
-    dropped += deliver(writer, requests, giveUp);
+    dropped += deliver(writer, requests, delivery);
     output.CheckStandardOutput();
     if (!failure) {
         failure = launchFailure(child);

@@ -1,8 +1,12 @@
 #include "StandardOutputWriter.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -14,25 +18,36 @@ namespace ifxctl {
 
 namespace {
 
-struct Piece {
-    std::vector<char> bytes;  // always kChunkSize long, so that refilling it clears nothing
-    size_t length = 0;
-};
+// Below this much room the loop waits instead of reading a sliver; the thread wakes it
+// once half the ring is free.
+constexpr size_t kLeastRoom = size_t{16} * 1024;
+constexpr size_t kRoomToWake = StandardOutputWriter::kCapacity / 2;
 
 }  // namespace
 
 // Owned by the object and its thread together: a thread stuck in a write to a reader that
 // never reads outlives the object, and whichever lets go last releases the lot.
+//
+// The ring has one producer (the loop) and one consumer (the thread), which share only
+// the count of filled bytes: each keeps its own end, and a count that changes under one
+// of them only ever gives it more room. The lock is taken only to sleep and to wake.
 struct StandardOutputWriter::Shared {
     std::mutex lock;
-    std::condition_variable queued;
-    std::deque<Piece> pieces;
-    std::vector<std::vector<char>> spare;  // pieces written, for reuse
-    size_t frontWritten = 0;               // of the first piece
+    std::condition_variable filled;
+    std::vector<char> ring = std::vector<char>(kCapacity);
+    std::atomic<size_t> used{0};
+    size_t first = 0;  // the thread's: the next byte to write
+    size_t end = 0;    // the loop's: where the next byte goes
+    std::atomic<bool> writerWaits{false};
+    std::atomic<bool> loopWaitsForRoom{false};
+    std::atomic<int> refusal{0};
+    std::atomic<bool> withoutWaiting{false};
+    std::atomic<bool> stalled{false};
+    // Under the lock.
+    std::string last;  // after the ring
+    size_t lastWritten = 0;
     bool finishing = false;
     bool done = false;
-    bool loopWaitsForRoom = false;
-    int refusal = 0;
     int wake[2] = {-1, -1};
 
     ~Shared() {
@@ -43,19 +58,62 @@ struct StandardOutputWriter::Shared {
         }
     }
 
-    // Under the lock. A full pipe already holds a wake-up the loop has not read.
+    // A full pipe already holds a wake-up the loop has not read.
     void wakeLoop() { (void)!::write(wake[1], "", 1); }
+
+    // Writes what is next. False once standard output refused it, or, when writes must
+    // not wait, was not writable.
+    bool writeSome(const char* bytes, size_t length, size_t& advance) {
+        if (withoutWaiting) {
+            // A pipe that polls writable has room for PIPE_BUF bytes at least.
+            struct pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+            int ready;
+            while ((ready = ::poll(&out, 1, 0)) < 0 && errno == EINTR) {
+            }
+            if (ready != 1 || (out.revents & POLLOUT) == 0) {
+                stalled = true;
+                std::lock_guard<std::mutex> hold(lock);
+                wakeLoop();
+                return false;
+            }
+            length = std::min<size_t>(length, PIPE_BUF);
+        }
+        const ssize_t written = ::write(STDOUT_FILENO, bytes, length);
+        if (written < 0 && errno != EINTR) {
+            refusal = errno;
+            std::lock_guard<std::mutex> hold(lock);
+            wakeLoop();
+            return false;
+        }
+        advance = written > 0 ? static_cast<size_t>(written) : 0;
+        if (advance > 0) {
+            NoteOutputEnd(bytes[advance - 1]);
+        }
+        return true;
+    }
+
+    // The ring's filled part up to its end; the rest, wrapped, comes next round.
+    bool writeFromRing() {
+        size_t advance = 0;
+        if (!writeSome(ring.data() + first, std::min(used.load(), kCapacity - first), advance)) {
+            return false;
+        }
+        first = (first + advance) % kCapacity;
+        const size_t stillUsed = used.fetch_sub(advance) - advance;
+        if (kCapacity - stillUsed >= kRoomToWake && loopWaitsForRoom.exchange(false)) {
+            std::lock_guard<std::mutex> hold(lock);
+            wakeLoop();
+        }
+        return true;
+    }
 };
 
 StandardOutputWriter::StandardOutputWriter() : m_shared(std::make_shared<Shared>()) {}
 
 StandardOutputWriter::~StandardOutputWriter() {
-    if (!m_started) {
-        return;
+    if (m_started) {
+        Finish();
     }
-    std::unique_lock<std::mutex> hold(m_shared->lock);
-    m_shared->finishing = true;
-    m_shared->queued.notify_one();
 }
 
 bool StandardOutputWriter::Start() {
@@ -83,97 +141,102 @@ void StandardOutputWriter::Acknowledge() {
     }
 }
 
-bool StandardOutputWriter::HasRoom() {
-    std::lock_guard<std::mutex> hold(m_shared->lock);
-    const bool room = m_shared->pieces.size() < kChunks && m_shared->refusal == 0;
-    m_shared->loopWaitsForRoom = !room;
-    return room;
-}
-
-std::vector<char> StandardOutputWriter::TakePiece() {
-    {
-        std::lock_guard<std::mutex> hold(m_shared->lock);
-        if (!m_shared->spare.empty()) {
-            std::vector<char> piece = std::move(m_shared->spare.back());
-            m_shared->spare.pop_back();
-            return piece;
+StandardOutputWriter::Space StandardOutputWriter::FreeSpace() {
+    Shared& s = *m_shared;
+    if (s.refusal != 0) {
+        return {};
+    }
+    size_t room = kCapacity - s.used;
+    if (room < kLeastRoom) {
+        // Said before looking again, so that the thread either sees it or has already
+        // made the room this look finds.
+        s.loopWaitsForRoom = true;
+        room = kCapacity - s.used;
+        if (room < kLeastRoom) {
+            return {};
         }
     }
-    return std::vector<char>(kChunkSize);
+    // From the loop's end up to the ring's end, or, when the filled part wraps, up to
+    // where it begins.
+    return {s.ring.data() + s.end, std::min(room, kCapacity - s.end)};
 }
 
-void StandardOutputWriter::Queue(std::vector<char> piece, size_t length) {
-    std::lock_guard<std::mutex> hold(m_shared->lock);
-    if (m_shared->refusal != 0 || length == 0) {
-        m_shared->spare.push_back(std::move(piece));
+void StandardOutputWriter::Commit(size_t count) {
+    if (count == 0) {
         return;
     }
-    m_shared->pieces.push_back({std::move(piece), length});
-    m_shared->queued.notify_one();
+    Shared& s = *m_shared;
+    s.end = (s.end + count) % kCapacity;
+    s.used += count;
+    if (s.writerWaits) {
+        std::lock_guard<std::mutex> hold(s.lock);
+        s.filled.notify_one();
+    }
+}
+
+void StandardOutputWriter::AddLast(std::string bytes) {
+    std::lock_guard<std::mutex> hold(m_shared->lock);
+    m_shared->last += bytes;
+}
+
+void StandardOutputWriter::WriteOnlyWithoutWaiting() {
+    m_shared->withoutWaiting = true;
 }
 
 int StandardOutputWriter::Refusal() {
-    std::lock_guard<std::mutex> hold(m_shared->lock);
     return m_shared->refusal;
 }
 
 void StandardOutputWriter::Finish() {
     std::lock_guard<std::mutex> hold(m_shared->lock);
     m_shared->finishing = true;
-    m_shared->queued.notify_one();
+    m_shared->filled.notify_one();
 }
 
 bool StandardOutputWriter::Done() {
     std::lock_guard<std::mutex> hold(m_shared->lock);
-    return m_shared->done || m_shared->refusal != 0;
+    return m_shared->done || m_shared->refusal != 0 || m_shared->stalled;
 }
 
 size_t StandardOutputWriter::Undelivered() {
     std::lock_guard<std::mutex> hold(m_shared->lock);
-    size_t bytes = 0;
-    for (const Piece& piece : m_shared->pieces) {
-        bytes += piece.length;
-    }
-    return bytes - m_shared->frontWritten;
+    return m_shared->used + m_shared->last.size() - m_shared->lastWritten;
 }
 
 void StandardOutputWriter::writeAll(const std::shared_ptr<Shared>& shared) {
-    std::unique_lock<std::mutex> hold(shared->lock);
+    Shared& s = *shared;
     for (;;) {
-        shared->queued.wait(hold, [&] { return !shared->pieces.empty() || shared->finishing; });
-        if (shared->pieces.empty()) {
-            shared->done = true;
-            shared->wakeLoop();
-            return;
-        }
-        // The front piece stays queued while it is written, so that it counts as
-        // undelivered until standard output has taken it.
-        const char* bytes = shared->pieces.front().bytes.data();
-        const size_t length = shared->pieces.front().length;
-        while (shared->frontWritten < length) {
-            const size_t from = shared->frontWritten;
-            hold.unlock();
-            const ssize_t written = ::write(STDOUT_FILENO, bytes + from, length - from);
-            const int error = errno;
-            hold.lock();
-            if (written < 0 && error == EINTR) {
-                continue;
-            }
-            if (written < 0) {
-                shared->refusal = error;
-                shared->wakeLoop();
+        if (s.used > 0) {
+            if (!s.writeFromRing()) {
                 return;
             }
-            shared->frontWritten += static_cast<size_t>(written);
+            continue;
         }
-        NoteOutputEnd(bytes[length - 1]);
-        shared->frontWritten = 0;
-        shared->spare.push_back(std::move(shared->pieces.front().bytes));
-        shared->pieces.pop_front();
-        if (shared->loopWaitsForRoom) {
-            shared->loopWaitsForRoom = false;
-            shared->wakeLoop();
+        std::unique_lock<std::mutex> hold(s.lock);
+        // Said before looking again under the lock, so that the loop either sees it and
+        // wakes us, or has already filled what this look finds.
+        s.writerWaits = true;
+        s.filled.wait(hold, [&] { return s.used > 0 || s.finishing; });
+        s.writerWaits = false;
+        if (s.used > 0) {
+            continue;
         }
+        if (s.lastWritten < s.last.size()) {
+            // The rest after the ring, added before Finish and never changed since.
+            const char* bytes = s.last.data() + s.lastWritten;
+            const size_t length = s.last.size() - s.lastWritten;
+            hold.unlock();
+            size_t advance = 0;
+            if (!s.writeSome(bytes, length, advance)) {
+                return;
+            }
+            hold.lock();
+            s.lastWritten += advance;
+            continue;
+        }
+        s.done = true;
+        s.wakeLoop();
+        return;
     }
 }
 

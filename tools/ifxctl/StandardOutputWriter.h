@@ -6,27 +6,29 @@
 // passes signals on. Standard output keeps its flags: O_NONBLOCK would live on a file
 // description shared with the shell and other processes, and stay if ifxctl were killed.
 //
-// The buffer between the two is bounded: once it is full the loop stops reading the
-// utility's output, so that the utility waits for a slow reader as it would in a pipeline.
+// Between the two lies a ring of kCapacity bytes: the loop reads the utility's output
+// straight into its free part, the thread writes from its filled part, each as much as
+// there is, so that a fast reader costs a write per read and a slow one gets large
+// writes. Once it is (nearly) full the loop stops reading the utility's output, and the
+// utility waits for a slow reader as it would in a pipeline.
 
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace ifxctl {
 
 class StandardOutputWriter {
   public:
-    // The most that waits for the reader: kChunks pieces of kChunkSize bytes.
-    static constexpr size_t kChunkSize = size_t{64} * 1024;
-    static constexpr size_t kChunks = 4;
+    // The most that waits for the reader in the ring.
+    static constexpr size_t kCapacity = size_t{256} * 1024;
 
     StandardOutputWriter();
-    // Lets the thread end once it has written what is queued; a thread stuck in a write
-    // to a reader that never reads ends with the process.
+    // Lets the thread end once it has written what it holds; a thread stuck in a write to
+    // a reader that never reads ends with the process.
     ~StandardOutputWriter();
     StandardOutputWriter(const StandardOutputWriter&) = delete;
     StandardOutputWriter& operator=(const StandardOutputWriter&) = delete;
@@ -34,24 +36,37 @@ class StandardOutputWriter {
     // False, with the reason told, when the thread or its wake-up pipe cannot be made.
     bool Start();
 
-    // Readable when the loop has something to learn: room again after HasRoom said no, a
-    // refusal, or the end of the writing after Finish. Read with Acknowledge.
+    // Readable when the loop has something to learn: room again after Space found too
+    // little, a refusal, or the end of the writing after Finish. Read with Acknowledge.
     int WakeDescriptor() const;
     void Acknowledge();
 
-    // Another piece may be queued now. When not, the next wake-up says when.
-    bool HasRoom();
-    // An empty piece of kChunkSize bytes to fill, then to queue with its length.
-    std::vector<char> TakePiece();
-    void Queue(std::vector<char> piece, size_t length);
+    // Where the loop may put the next bytes, and how many fit there; none while the ring
+    // is nearly full (the wake-up then says when to ask again) or after a refusal.
+    struct Space {
+        char* at = nullptr;
+        size_t size = 0;
+    };
+    Space FreeSpace();
+    // The first count bytes of the last FreeSpace are to be written.
+    void Commit(size_t count);
+    // Bytes to write after the ring, once it is empty: the rest of the utility's pipe at
+    // its end, which the ring's bound does not hold back.
+    void AddLast(std::string bytes);
+
+    // From now on the thread writes only what standard output takes without waiting:
+    // before each write of at most PIPE_BUF bytes it checks that standard output is
+    // writable, and stops for good once it is not (Done then, what is left undelivered).
+    // For the end of a utility that ifxctl signalled, which waits for no stalled reader.
+    void WriteOnlyWithoutWaiting();
 
     // Standard output refused a write: its errno, else 0. Nothing more is written then.
     int Refusal();
-    // Nothing more comes; the thread ends once the queue is written.
+    // Nothing more comes; the thread ends once everything is written.
     void Finish();
-    // Everything queued was written (after Finish), or standard output refused it.
+    // Everything was written (after Finish), or standard output refused it.
     bool Done();
-    // Bytes queued but not yet taken by standard output.
+    // Bytes held but not yet taken by standard output.
     size_t Undelivered();
 
   private:
