@@ -1,7 +1,7 @@
 // run: one utility launched the way the agent launches it, fed its input, its output
 // streamed as it arrives, bounded in time, and its exit status reported. The parts live
-// beside this file: Launch (checks and launch), InputPump, OutputPump and
-// StandardOutputWriter, UtilityEnd, ExitStatus, StopRequests.
+// beside this file: Launch (checks and launch), InputPump, OutputRelay, UtilityEnd,
+// ExitStatus, StopRequests.
 
 #include <IfxLib/IfxLib.h>
 #include <JxLib/EvEvent.h>
@@ -21,8 +21,7 @@
 #include "InputPump.h"
 #include "Launch.h"
 #include "Output.h"
-#include "OutputPump.h"
-#include "StandardOutputWriter.h"
+#include "OutputRelay.h"
 #include "StopRequests.h"
 #include "UtilityEnd.h"
 
@@ -121,38 +120,25 @@ void passRequestsOn(StopRequests& requests, Stopper& stopper) {
 }
 
 // The conversation with one running utility, on this thread around one poll(), which
-// never blocks anywhere else: the output goes out through the writer's thread. Returns
+// never blocks anywhere else: the output goes its own way, on the relay's thread. Returns
 // once the utility has ended; false when it broke off on an error of our own side.
 bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEnd& end,
-              StopRequests& requests, Stopper& stopper, OutputPump& output,
-              StandardOutputWriter& writer) {
+              StopRequests& requests, Stopper& stopper, OutputRelay& output) {
     InputPump input(child, options.sends, options.commands);
     bool pipesClosed = false;
     for (;;) {
-        if (output.StandardOutputClosed() && !pipesClosed) {
-            // As in a pipeline: the utility's next write gets SIGPIPE, its next read the
-            // end of its input.
-            input.Abandon();
-            output.Close();
-            child.Finalize();
-            pipesClosed = true;
-        }
         if (input.Sending() && input.FinishWhenDone()) {
             continue;
         }
-        struct pollfd watched[6] = {};
+        struct pollfd watched[5] = {};
         int count = 0;
         const int ended = count++;
         watched[ended] = {end.Descriptor(), POLLIN, 0};
         const int stops = count++;
         watched[stops] = {requests.Descriptor(), POLLIN, 0};
-        const int wake = count++;
-        watched[wake] = {writer.WakeDescriptor(), POLLIN, 0};
-        int out = -1, pipe = -1, in = -1;
-        if (output.WantsToRead()) {
-            out = count++;
-            watched[out] = {output.Descriptor(), POLLIN, 0};
-        }
+        const int relay = count++;
+        watched[relay] = {output.WakeDescriptor(), POLLIN, 0};
+        int pipe = -1, in = -1;
         if (input.Sending()) {
             pipe = count++;
             watched[pipe] = {input.PipeDescriptor(), input.PipeEvents(), 0};
@@ -173,20 +159,29 @@ bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEn
         if (watched[stops].revents != 0) {
             passRequestsOn(requests, stopper);
         }
-        if (watched[wake].revents != 0) {
-            writer.Acknowledge();
-            output.CheckStandardOutput();
+        if (watched[relay].revents != 0) {
+            output.Acknowledge();
+            if (output.ReadFailure() != 0) {
+                Complain("reading the utility's output failed: " + ErrorText(output.ReadFailure()));
+                return false;
+            }
+            if (output.Refusal() != 0 && !pipesClosed) {
+                // A reader that went away is the pipeline's way to end, and the utility's
+                // status will tell; any other refusal is worth a word. As in a pipeline:
+                // the utility's next write gets SIGPIPE, its next read the end of its input.
+                if (output.Refusal() != EPIPE) {
+                    Complain("cannot write to standard output: " + ErrorText(output.Refusal()));
+                }
+                input.Abandon();
+                child.Finalize();
+                pipesClosed = true;
+            }
         }
         if (watched[ended].revents != 0) {
             // The utility is gone: what it said is all in the pipe by now. A process it
             // started may hold the pipe open and write later; that is not waited for.
             input.Abandon();
-            return !output.Failed() && !input.Failed();
-        }
-        // Output first: when the utility has both answered and gone, its answer is read
-        // before a failed write could close the pipe it is in.
-        if (out >= 0 && watched[out].revents != 0) {
-            output.Read();
+            return !input.Failed();
         }
         if (pipe >= 0 && watched[pipe].revents != 0 && input.Sending()) {
             input.OnPipe(watched[pipe].revents);
@@ -194,7 +189,7 @@ bool Converse(IfxChildProcess& child, const RunOptions& options, const UtilityEn
         if (in >= 0 && watched[in].revents != 0 && input.Sending()) {
             input.ReadStandardInput();
         }
-        if (output.Failed() || input.Failed()) {
+        if (input.Failed()) {
             return false;
         }
     }
@@ -210,30 +205,20 @@ bool standardOutputWritable() {
     return ready == 1 && (out.revents & POLLOUT) != 0;
 }
 
-// How the end of the run treats what the writer still holds.
-enum class Delivery {
-    kAll,             // wait until standard output took it all
-    kWithoutWaiting,  // what standard output takes without waiting
-    kNone,            // standard output is stalled: nothing more
-};
-
-// After the utility's end: what the writer still holds goes out as delivery says. A stop
-// request ends the wait. Returns the bytes that did not go.
-size_t deliver(StandardOutputWriter& writer, StopRequests& requests, Delivery delivery) {
-    if (delivery != Delivery::kAll) {
-        writer.WriteOnlyWithoutWaiting();
-    }
-    writer.Finish();
-    bool giveUp = delivery == Delivery::kNone;
-    while (!giveUp && !writer.Done()) {
-        struct pollfd watched[2] = {{writer.WakeDescriptor(), POLLIN, 0},
+// After the utility's end: the rest of its output goes out as delivery says, and a stop
+// request ends the wait for it. Returns the bytes that did not go.
+size_t deliver(OutputRelay& output, StopRequests& requests, OutputRelay::Delivery delivery) {
+    output.Finish(delivery);
+    bool giveUp = delivery == OutputRelay::Delivery::kNone;
+    while (!giveUp && !output.Done()) {
+        struct pollfd watched[2] = {{output.WakeDescriptor(), POLLIN, 0},
                                     {requests.Descriptor(), POLLIN, 0}};
         if (::poll(watched, 2, -1) < 0 && errno != EINTR) {
             Complain("poll failed: " + ErrorText(errno));
             break;
         }
         if (watched[0].revents != 0) {
-            writer.Acknowledge();
+            output.Acknowledge();
         }
         if (watched[1].revents != 0) {
             // Nobody left to pass it to: it ends ifxctl's wait for its reader instead.
@@ -243,7 +228,7 @@ size_t deliver(StandardOutputWriter& writer, StopRequests& requests, Delivery de
         }
     }
     // A reader that went away took nothing more, as in any pipeline.
-    return writer.Refusal() != 0 ? 0 : writer.Undelivered();
+    return output.Refusal() != 0 ? 0 : output.Undelivered();
 }
 
 // The library's report of a launch that failed in the utility's process, once it has one.
@@ -301,10 +286,6 @@ int Run(const RunOptions& options) {
         Complain("cannot catch signals to pass on: " + ErrorText(errno));
         return kExitRunFailed;
     }
-    StandardOutputWriter writer;
-    if (!writer.Start()) {
-        return kExitRunFailed;
-    }
     // The log variables are read when the event is made.
     EvEvent event;
     IfxChildProcess child;
@@ -322,33 +303,27 @@ int Run(const RunOptions& options) {
         return kExitRunFailed;
     }
     Stopper stopper(child, options);
-    OutputPump output(child, writer);
+    OutputRelay output(child);
 
     std::optional<LaunchFailure> failure = launchFailure(child);
     // A launch known to have failed has nothing to talk to.
-    const bool talked = failure || (output.Ready() && Converse(child, options, end, requests,
-                                                               stopper, output, writer));
+    const bool relaying = !failure && output.Start();
+    const bool talked =
+        failure || (relaying && Converse(child, options, end, requests, stopper, output));
     // When ifxctl has signalled the utility, its reader gets what it takes without
-    // waiting, and a stalled one nothing more: the run ends now, and what the utility's
-    // pipe and the writer still hold is dropped, and counted. Otherwise everything the
-    // utility said goes out before ifxctl ends.
-    Delivery delivery = Delivery::kAll;
+    // waiting, and a stalled one nothing more: what the utility's pipe and the relay still
+    // hold is dropped, and counted. Otherwise everything the utility said goes out before
+    // ifxctl ends.
+    OutputRelay::Delivery delivery = OutputRelay::Delivery::kAll;
     if (stopper.Sent() != 0) {
-        delivery = standardOutputWritable() ? Delivery::kWithoutWaiting : Delivery::kNone;
+        delivery = standardOutputWritable() ? OutputRelay::Delivery::kWithoutWaiting
+                                            : OutputRelay::Delivery::kNone;
     }
-    size_t dropped = 0;
-    if (delivery == Delivery::kNone) {
-        dropped = output.Unread();
-    } else {
-        output.Drain();
-    }
-    output.Close();
+    const size_t dropped = relaying ? deliver(output, requests, delivery) : 0;
     // Also ends the utility's input if the conversation broke off before that, and lets
     // a process it left behind see the end of its pipes.
     child.Finalize();
     const Outcome outcome = end.Collect();
-    dropped += deliver(writer, requests, delivery);
-    output.CheckStandardOutput();
     if (!failure) {
         failure = launchFailure(child);
     }

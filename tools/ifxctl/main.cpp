@@ -48,7 +48,7 @@ const char kRunFooter[] =
     "The utility runs in a process group of its own (unless --foreground), which signals "
     "reach as a whole; the kernel ends it if ifxctl is killed. "
     "Its standard output and standard error arrive on one pipe and are copied to standard "
-    "output as they come, by a thread of ifxctl's own through a buffer of 256 KiB: a reader "
+    "output as they come, by a thread of ifxctl's own, 64 KiB at most at a time: a reader "
     "that stalls holds up the utility, never the time limit or the signals. When standard "
     "output is closed (head), the utility's pipes are closed too. The run ends when the "
     "utility has ended and standard output has taken what its pipe held by then; a process "
