@@ -7,10 +7,12 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
@@ -431,20 +433,42 @@ INSTANTIATE_TEST_SUITE_P(Modes, IfxctlRunTest, ::testing::ValuesIn(kModes),
                              return std::string(info.param.name);
                          });
 
+// The block's limits are named, with what counts against them; --direct has none.
 TEST(IfxctlRun, RefusesALaunchThatDoesNotFitTheProcessServiceBlock) {
-    IfxctlRunner ifxctl;
-    std::vector<std::string> args{"run"};
+    std::vector<std::string> pairs, words{ifxtest::ChildHelperPath(), "--commands", "exit 0"};
     for (int i = 0; i < 16; ++i) {
-        args.push_back("--env");
-        args.push_back("IFXCTL_" + std::to_string(i) + "=x");
+        pairs.insert(pairs.end(), {"--env", "IFXCTL_" + std::to_string(i) + "=x"});
     }
-    args.push_back("--");
-    args.push_back(ifxtest::ChildHelperPath());
-    const IfxctlResult result = ifxctl.Run(args);
-    EXPECT_EQ(result.status, 125);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, std::string("ifxctl: cannot launch ") + ifxtest::ChildHelperPath() +
-                              ": Argument list too long (errno 7)\n");
+    words.resize(20, "never run");
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<std::string> command;
+        const char* refusal;  // the message's start, or null for a launch that runs
+    } cases[] = {
+        {"variables",
+         pairs,
+         {ifxtest::ChildHelperPath()},
+         "ifxctl: too many variables: the process service launch carries at most 15, and 1"},
+        {"arguments",
+         {},
+         words,
+         "ifxctl: too many arguments: the process service launch carries PROGRAM and at most 18 "
+         "arguments, 19 given (--direct has no limit)\n"},
+        {"direct", {"--direct"}, words, nullptr},
+    };
+    IfxctlRunner ifxctl;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"run"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back("--");
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        const IfxctlResult result = ifxctl.Run(args);
+        EXPECT_EQ(result.status, c.refusal != nullptr ? 125 : 0) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind(c.refusal != nullptr ? c.refusal : "", 0), 0u) << result.err;
+    }
 }
 
 // Without -v or a log file named, the operator sees the utility's output and ifxctl's own
@@ -522,7 +546,6 @@ TEST(IfxctlRun, GivesTheUtilityTheEnvironmentOfItsUser) {
     const struct passwd* nobody = ::getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
     const std::string home = nobody->pw_dir;
-    const std::string shell = *nobody->pw_shell != '\0' ? nobody->pw_shell : "/bin/sh";
     const ifxtest::EnvChanges caller{{"HOME", "/caller-home"},
                                      {"SHELL", "/caller-shell"},
                                      {"USER", "caller"},
@@ -532,16 +555,24 @@ TEST(IfxctlRun, GivesTheUtilityTheEnvironmentOfItsUser) {
         std::vector<std::string> options;
         std::string out;
     } cases[] = {
-        {"nobody", {"--user", "nobody"}, home + "\n" + shell + "\nnobody\nnobody\n"},
+        // SHELL stays the caller's, as runuser -u keeps it.
+        {"nobody", {"--user", "nobody"}, home + "\n/caller-shell\nnobody\nnobody\n"},
         {"root keeps USER and LOGNAME",
          {"--user", "root"},
-         "/root\n" + std::string(::getpwnam("root")->pw_shell) + "\ncaller\ncaller\n"},
+         "/root\n/caller-shell\ncaller\ncaller\n"},
         {"preserved",
          {"--user", "nobody", "--preserve-environment"},
          "/caller-home\n/caller-shell\ncaller\ncaller\n"},
         {"pair on top",
          {"--user", "nobody", "--env", "HOME=/mine"},
-         "/mine\n" + shell + "\nnobody\nnobody\n"},
+         "/mine\n/caller-shell\nnobody\nnobody\n"},
+        // What runuser -u sets comes back after an empty start or an unset.
+        {"empty start",
+         {"--user", "nobody", "--ignore-environment"},
+         home + "\n<unset>\nnobody\nnobody\n"},
+        {"unset",
+         {"--user", "nobody", "--unset", "HOME", "--unset", "SHELL"},
+         home + "\n<unset>\nnobody\nnobody\n"},
         {"no user", {}, "/caller-home\n/caller-shell\ncaller\ncaller\n"},
     };
     IfxctlRunner ifxctl;
@@ -578,20 +609,49 @@ TEST(IfxctlRun, LooksAProgramNameUpInPath) {
         std::string program;
         int status;
         std::string err;
+        std::vector<std::string> options;
     } cases[] = {
-        {"found after a refusal", empty + ":" + refusing + ":" + helperDirectory, name, 0, ""},
-        {"refused alone", empty + ":" + refusing, name, 126,
-         "ifxctl: " + refusing + "/" + name + ": Permission denied\n"},
-        {"not found", empty, name, 127,
-         "ifxctl: " + name + ": No such file or directory (looked for in PATH)\n"},
-        {"a slash is a path", helperDirectory, "./no-such-" + name, 127,
-         "ifxctl: ./no-such-" + name + ": No such file or directory\n"},
+        {"found after a refusal", empty + ":" + refusing + ":" + helperDirectory, name, 0, "", {}},
+        // The PATH the utility gets is the one searched, as env searches it.
+        {"--env PATH", refusing, name, 0, "", {"--env", "PATH=" + empty + ":" + helperDirectory}},
+        {"--env PATH last",
+         helperDirectory,
+         name,
+         127,
+         "ifxctl: " + name + ": No such file or directory (looked for in PATH)\n",
+         {"--env", "PATH=" + helperDirectory, "--env", "PATH=" + empty}},
+        {"--unset PATH",
+         empty,
+         "ifxctl-no-such-program",
+         127,
+         "ifxctl: ifxctl-no-such-program: No such file or directory (looked for in PATH)\n",
+         {"--unset", "PATH"}},
+        {"refused alone",
+         empty + ":" + refusing,
+         name,
+         126,
+         "ifxctl: " + refusing + "/" + name + ": Permission denied\n",
+         {}},
+        {"not found",
+         empty,
+         name,
+         127,
+         "ifxctl: " + name + ": No such file or directory (looked for in PATH)\n",
+         {}},
+        {"a slash is a path",
+         helperDirectory,
+         "./no-such-" + name,
+         127,
+         "ifxctl: ./no-such-" + name + ": No such file or directory\n",
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (const char* launch : {"--nonblocking", "--direct"}) {
-            const IfxctlResult result = ifxctl.Run(
-                {"run", launch, "--", c.program, "--commands", "args"}, "", {{"PATH", c.path}});
+            std::vector<std::string> args{"run", launch};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            args.insert(args.end(), {"--", c.program, "--commands", "args"});
+            const IfxctlResult result = ifxctl.Run(args, "", {{"PATH", c.path}});
             EXPECT_EQ(result.status, c.status);
             EXPECT_EQ(result.err, c.err);
             // The utility gets its name as given.
@@ -724,3 +784,130 @@ TEST(IfxctlRun, VerboseSendsTheLibrarysLogToStandardError) {
 }
 
 }  // namespace
+
+// Durations are read as timeout reads them: blanks and a plus before the number, and a
+// limit beyond any clock (infinity, more than a double holds) is as good as none.
+TEST(IfxctlRun, TakesDurationsAsTimeoutDoes) {
+    const char* const durations[] = {"inf", "1.18973149535723176502e+4932", " 5", "+1d", "1e400h"};
+    IfxctlRunner ifxctl;
+    for (const char* duration : durations) {
+        SCOPED_TRACE(duration);
+        const IfxctlResult result =
+            ifxctl.Run({"run", "--timeout", duration, "--kill-after", duration, "--",
+                        ifxtest::ChildHelperPath(), "--exit", "7"});
+        EXPECT_EQ(result.status, 7) << result.err;
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+// With --user, the program is found as that user finds it: a directory on the way that
+// the user may not search hides what is in it, unless an ACL lets the user through.
+TEST(IfxctlRun, FindsTheProgramTheUserCanReach) {
+    IFXTEST_SKIP_WITHOUT_PROGRAM("/bin/sh");
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "switching users needs root";
+    }
+    const struct passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    IfxctlRunner ifxctl;
+    ASSERT_EQ(::chmod(ifxctl.dir().path().c_str(), 0755), 0);
+    const auto placeScript = [&](const std::string& directory, mode_t mode) {
+        const std::string path = ifxctl.dir().file(directory);
+        EXPECT_EQ(::mkdir(path.c_str(), 0755), 0);
+        const std::string script =
+            ifxctl.dir().write(directory + "/whoisit", "#!/bin/sh\necho " + directory + "\n");
+        EXPECT_EQ(::chmod(script.c_str(), 0755), 0);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+        return path;
+    };
+    const std::string closed = placeScript("closed", 0700);
+    const std::string open = placeScript("open", 0755);
+    // The ACL lets nobody search a directory whose mode lets only its owner in.
+    const std::string granted = placeScript("granted", 0700);
+    const auto entry = [](uint16_t tag, uint16_t perm, uint32_t id) {
+        std::string bytes;
+        for (const uint32_t value : {uint32_t{tag}, uint32_t{perm}}) {
+            bytes += static_cast<char>(value & 0xff);
+            bytes += static_cast<char>(value >> 8);
+        }
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes += static_cast<char>((id >> shift) & 0xff);
+        }
+        return bytes;
+    };
+    const std::string acl = std::string("\x02\0\0\0", 4) + entry(0x01, 7, ~0U) +
+                            entry(0x02, 1, nobody->pw_uid) + entry(0x04, 0, ~0U) +
+                            entry(0x10, 1, ~0U) + entry(0x20, 0, ~0U);
+    const bool aclSet =
+        ::setxattr(granted.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    const struct {
+        const char* name;
+        std::string path;
+        std::string out;
+        int status;
+    } cases[] = {
+        {"the closed directory is passed over", closed + ":" + open, "open\n", 0},
+        {"nothing the user can reach", closed, "", 126},
+        {"an ACL opens the way", granted + ":" + open, aclSet ? "granted\n" : "open\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const IfxctlResult result =
+            ifxctl.Run({"run", "--user", "nobody", "--env", "PATH=" + c.path, "--", "whoisit"});
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.out, c.out);
+    }
+}
+
+// --chdir is where the utility runs, and where a relative PROGRAM is found; a directory
+// that cannot be entered is ifxctl's own failure, as env -C has it.
+TEST(IfxctlRun, RunsTheUtilityInTheDirectoryNamed) {
+    IfxctlRunner ifxctl;
+    const std::string helper = ifxtest::ChildHelperPath();
+    const std::string directory = helper.substr(0, helper.rfind('/'));
+    const std::string name = helper.substr(helper.rfind('/') + 1);
+    const struct {
+        const char* name;
+        std::string chdir;
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"relative program found there", directory, 0, "here\n", ""},
+        {"no such directory", ifxctl.dir().file("missing"), 125, "",
+         "ifxctl: cannot change the working directory to '" + ifxctl.dir().file("missing") +
+             "': No such file or directory (errno 2)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const IfxctlResult result =
+            ifxctl.Run({"run", "--chdir", c.chdir, "--", "./" + name, "--commands", "echo here"});
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+// --ignore-environment and --unset as env has them; --env still comes on top.
+TEST(IfxctlRun, ChangesTheUtilitysEnvironmentAsEnvDoes) {
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::string out;
+    } cases[] = {
+        {"empty start", {"--ignore-environment", "--env", "ADDED=b"}, "<unset>\n<unset>\nb\n"},
+        {"unset", {"--unset", "GONE"}, "1\n<unset>\n<unset>\n"},
+        {"unset, then a pair", {"--unset", "GONE", "--env", "GONE=back"}, "1\nback\n<unset>\n"},
+    };
+    IfxctlRunner ifxctl;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"run"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"--", ifxtest::ChildHelperPath(), "--commands", "env KEPT",
+                                 "env GONE", "env ADDED"});
+        const IfxctlResult result = ifxctl.Run(args, "", {{"KEPT", "1"}, {"GONE", "1"}});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, c.out);
+    }
+}

@@ -86,6 +86,19 @@ TEST_F(IfxctlTest, UsageErrorsNameWhatWasWrongInTheOrderGiven) {
          "ifxctl: --commands is an option of 'run': give it after 'run' (see ifxctl run --help)\n"},
         {{"date", "--first", "--second"},
          "ifxctl: unexpected arguments '--first' '--second' (see ifxctl date --help)\n"},
+        // A bad value is named, whatever follows it.
+        {{"run", "--timeout", "invalid", "--", "sleep", "0"},
+         "ifxctl: --timeout: expected a duration such as 10, 1.5m, 2h or 1d, got 'invalid' (see "
+         "ifxctl run --help)\n"},
+        {{"run", "--kill-after=invalid", "--", "sleep", "0"},
+         "ifxctl: --kill-after: expected a duration such as 10, 1.5m, 2h or 1d, got 'invalid' "
+         "(see ifxctl run --help)\n"},
+        {{"run", "--timeout", "42D", "--", "sleep", "0"},
+         "ifxctl: --timeout: expected a duration such as 10, 1.5m, 2h or 1d, got '42D' (see "
+         "ifxctl run --help)\n"},
+        {{"run", "--env", "a", "--", "true"},
+         "ifxctl: --env: expected NAME=VALUE, got 'a' (see ifxctl run --help)\n"},
+        {{"run", "---", "--", "true"}, "ifxctl: unknown option '---' (see ifxctl run --help)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(joined(c.args));

@@ -3,6 +3,7 @@
 // The subcommands of ifxctl. Each returns the tool's exit status and writes its own
 // messages; the command line has been checked before any of them runs.
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,11 +29,16 @@ struct RunOptions {
     std::optional<std::string> user;
     bool preserveEnvironment = false;  // keep HOME, SHELL, USER, LOGNAME with --user
     std::vector<std::string> env;      // NAME=VALUE, checked by the parser
+    bool ignoreEnvironment = false;    // start from an empty environment, as env -i
+    std::vector<std::string> unset;    // names removed from ours, as env -u
+    std::optional<std::string> chdir;  // our working directory, and so the utility's
     std::vector<std::string> sends;
     bool direct = false;
     bool nonBlocking = false;
-    bool commands = false;        // each line one NUL-terminated command, as WriteBuf sends it
-    double timeout = 0;           // seconds until SIGTERM; 0: no time limit
+    bool commands = false;  // each line one NUL-terminated command, as WriteBuf sends it
+    double timeout = 0;     // seconds until the limit's signal; 0: no time limit
+    int signal = SIGTERM;   // the limit's signal (SIGTERM unless --signal)
+    std::string signalName = "SIGTERM";
     double killAfter = 0;         // seconds from the first stop signal to SIGKILL; 0: never
     bool preserveStatus = false;  // the utility's status even when the time limit ended it
     bool foreground = false;      // the utility stays in our process group

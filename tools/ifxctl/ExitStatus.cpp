@@ -52,10 +52,9 @@ std::string DescribeStatus(const Outcome& outcome, const StatusContext& context)
     if (signal <= 0 || signal >= NSIG || signal == SIGPIPE) {
         return "";
     }
-    // A status above 128 may be the utility's own exit code; only a signal that ifxctl
-    // sent, or a wait of its own, tells a death by signal.
-    const bool known = outcome.signalKnown ? outcome.bySignal : signal == context.sentSignal;
-    return known ? signalWords(signal) : "";
+    // A status above 128 may be the utility's own exit code: only a signal that ifxctl
+    // sent tells a death by signal.
+    return signal == context.sentSignal ? signalWords(signal) : "";
 }
 
 }  // namespace ifxctl

@@ -9,8 +9,6 @@ namespace ifxctl {
 struct Outcome {
     bool known = false;
     int status = 0;
-    bool signalKnown = false;  // the status says for sure whether a signal ended it
-    bool bySignal = false;
 };
 
 // A launch that failed in the utility's process, as the library reports it.
@@ -33,7 +31,8 @@ struct StatusContext {
 
 // The one line that ifxctl says about a status, or "" when the status says all there is
 // to say: an exit of the utility's own, 0 or not, goes without a word, as env and
-// timeout have it. A signal is named when ifxctl knows that one ended the utility.
+// timeout have it. A signal is named only when it is the one ifxctl sent last: a status
+// above 128 may be the utility's own exit code.
 std::string DescribeStatus(const Outcome& outcome, const StatusContext& context);
 
 }  // namespace ifxctl

@@ -2,7 +2,6 @@
 
 #include <grp.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "LibraryLog.h"
 #include "Output.h"
+#include "Reachability.h"
 
 namespace ifxctl {
 
@@ -93,37 +93,6 @@ std::vector<gid_t> ownGroups() {
     return groups;
 }
 
-// The execute bit that applies to this user, as the kernel picks it; root needs any.
-bool executableBy(const struct stat& file, const RunAs& runAs) {
-    if (runAs.uid == 0) {
-        return (file.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
-    }
-    if (file.st_uid == runAs.uid) {
-        return (file.st_mode & S_IXUSR) != 0;
-    }
-    for (const gid_t group : runAs.groups) {
-        if (file.st_gid == group) {
-            return (file.st_mode & S_IXGRP) != 0;
-        }
-    }
-    return (file.st_mode & S_IXOTH) != 0;
-}
-
-// Why a path cannot be executed by the user, or 0 when it can.
-int whyNotExecutable(const std::string& path, const RunAs& runAs) {
-    struct stat file {};
-    if (::stat(path.c_str(), &file) != 0) {
-        return errno;
-    }
-    if (S_ISDIR(file.st_mode)) {
-        return EISDIR;
-    }
-    if (!S_ISREG(file.st_mode) || !executableBy(file, runAs)) {
-        return EACCES;
-    }
-    return 0;
-}
-
 bool notThere(int error) {
     return error == ENOENT || error == ENOTDIR;
 }
@@ -132,11 +101,22 @@ int statusFor(int error) {
     return notThere(error) ? kExitNotFound : kExitCannotExecute;
 }
 
+// The PATH the utility gets, which env would search: the last --env PATH=, else ours
+// (after --ignore-environment and --unset).
+std::optional<std::string> utilitysPath(const RunOptions& options) {
+    for (auto pair = options.env.rbegin(); pair != options.env.rend(); ++pair) {
+        if (pair->compare(0, 5, "PATH=") == 0) {
+            return pair->substr(5);
+        }
+    }
+    const char* variable = std::getenv("PATH");
+    return variable != nullptr ? std::optional<std::string>(variable) : std::nullopt;
+}
+
 // The directories of PATH in order; an empty entry is the current directory, and without
 // PATH the system's default applies, as execvp has it.
-std::vector<std::string> searchPath() {
-    const char* variable = std::getenv("PATH");
-    std::string path = variable != nullptr ? variable : "/bin:/usr/bin";
+std::vector<std::string> searchPath(const RunOptions& options) {
+    const std::string path = utilitysPath(options).value_or("/bin:/usr/bin");
     std::vector<std::string> directories;
     size_t start = 0;
     for (;;) {
@@ -153,14 +133,14 @@ std::vector<std::string> searchPath() {
 // The first file of that name in PATH that the user can execute. One that is there but
 // cannot be executed is remembered and the search goes on, as execvp does; only when
 // nothing better turns up is it the answer.
-std::optional<int> findInPath(const std::string& name, RunAs& runAs) {
+std::optional<int> findInPath(const std::string& name, const RunOptions& options, RunAs& runAs) {
     std::string refused;
     int refusal = 0;
-    for (const std::string& directory : searchPath()) {
+    for (const std::string& directory : searchPath(options)) {
         std::string candidate = directory;
         candidate += '/';
         candidate += name;
-        const int error = whyNotExecutable(candidate, runAs);
+        const int error = WhyNotExecutable(candidate, {runAs.uid, runAs.groups});
         if (error == 0) {
             runAs.program = candidate;
             return std::nullopt;
@@ -178,12 +158,13 @@ std::optional<int> findInPath(const std::string& name, RunAs& runAs) {
     return kExitNotFound;
 }
 
-std::optional<int> checkProgram(const std::string& program, RunAs& runAs) {
+std::optional<int> checkProgram(const RunOptions& options, RunAs& runAs) {
+    const std::string& program = options.command.front();
     if (program.find('/') == std::string::npos) {
-        return findInPath(program, runAs);
+        return findInPath(program, options, runAs);
     }
     runAs.program = program;
-    const int error = whyNotExecutable(program, runAs);
+    const int error = WhyNotExecutable(program, {runAs.uid, runAs.groups});
     if (error != 0) {
         Complain(program + ": " + std::strerror(error));
         return statusFor(error);
@@ -192,6 +173,25 @@ std::optional<int> checkProgram(const std::string& program, RunAs& runAs) {
 }
 
 }  // namespace
+
+std::optional<int> PrepareOwnProcess(const RunOptions& options) {
+    if (options.ignoreEnvironment && ::clearenv() != 0) {
+        Complain("cannot clear the environment");
+        return kExitRunFailed;
+    }
+    for (const std::string& name : options.unset) {
+        if (::unsetenv(name.c_str()) != 0) {
+            Complain("cannot unset '" + name + "': " + ErrorText(errno));
+            return kExitRunFailed;
+        }
+    }
+    if (options.chdir && ::chdir(options.chdir->c_str()) != 0) {
+        Complain("cannot change the working directory to '" + *options.chdir +
+                 "': " + ErrorText(errno));
+        return kExitRunFailed;
+    }
+    return std::nullopt;
+}
 
 std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs) {
     if (options.user) {
@@ -211,7 +211,6 @@ std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs) {
             runAs.uid = user.entry.pw_uid;
             runAs.groups = groupsOfUser(user.entry);
             runAs.home = user.entry.pw_dir;
-            runAs.shell = user.entry.pw_shell;
         }
     } else {
         runAs.uid = ::geteuid();
@@ -227,16 +226,16 @@ std::optional<int> CheckBeforeLaunch(const RunOptions& options, RunAs& runAs) {
             runAs.name = own.entry.pw_name;
         }
     }
-    return checkProgram(options.command.front(), runAs);
+    return checkProgram(options, runAs);
 }
 
 bool SetUserEnvironment(const RunOptions& options, const RunAs& runAs) {
     if (!options.user || options.preserveEnvironment || runAs.home.empty()) {
         return true;
     }
-    // An empty shell field means the system's shell, as login and runuser read it.
-    const std::string shell = runAs.shell.empty() ? "/bin/sh" : runAs.shell;
-    if (::setenv("HOME", runAs.home.c_str(), 1) != 0 || ::setenv("SHELL", shell.c_str(), 1) != 0) {
+    // SHELL stays the caller's, as runuser -u keeps it: the user's login shell may be
+    // one that refuses to run anything.
+    if (::setenv("HOME", runAs.home.c_str(), 1) != 0) {
         return false;
     }
     if (runAs.uid == 0) {
@@ -245,6 +244,32 @@ bool SetUserEnvironment(const RunOptions& options, const RunAs& runAs) {
     return ::setenv("USER", runAs.name.c_str(), 1) == 0 &&
            ::setenv("LOGNAME", runAs.name.c_str(), 1) == 0;
 }
+
+namespace {
+
+// The process service's parameter block has fixed slots, each list ending in a null one.
+constexpr size_t kBlockArguments = sizeof(IfxChildParam::argv) / sizeof(char*) - 1;
+constexpr size_t kBlockPairs = sizeof(IfxChildParam::envName) / sizeof(char*) - 1;
+
+// What does not fit the block, said with its limit; the library would give E2BIG alone.
+bool fitsServiceBlock(const RunOptions& options, size_t pairs, size_t ownPairs) {
+    if (options.command.size() > kBlockArguments) {
+        Complain("too many arguments: the process service launch carries PROGRAM and at most " +
+                 std::to_string(kBlockArguments - 1) + " arguments, " +
+                 std::to_string(options.command.size() - 1) + " given (--direct has no limit)");
+        return false;
+    }
+    if (pairs > kBlockPairs) {
+        Complain("too many variables: the process service launch carries at most " +
+                 std::to_string(kBlockPairs) + ", and " + std::to_string(pairs) + " were to go (" +
+                 std::to_string(options.env.size()) + " --env, " + std::to_string(ownPairs) +
+                 " of ifxctl's own for the library's log; --direct has no limit)");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxChildProcess& child) {
     std::string path = runAs.program;
@@ -261,6 +286,10 @@ bool Launch(const RunOptions& options, const RunAs& runAs, EvEvent& event, IfxCh
             names.push_back(name);
             values.push_back(value);
         }
+    }
+    if (!options.direct &&
+        !fitsServiceBlock(options, names.size(), names.size() - options.env.size())) {
+        return false;
     }
     CStringArray envNames(std::move(names)), envValues(std::move(values));
     // The direct launch switches no user without a name.

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
 namespace ifxctl {
@@ -17,12 +16,7 @@ constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP};
 // once and never closed, so that a handler running late never writes into a descriptor
 // number that has since been reused.
 int g_requests[2] = {-1, -1};
-std::atomic<bool> g_fromTerminal{true};
-
-void onStopRequest(int signal, siginfo_t* info, void*) {
-    if (!g_fromTerminal.load() && info != nullptr && info->si_code == SI_KERNEL) {
-        return;
-    }
+void onStopRequest(int signal) {
     const int saved = errno;
     const auto byte = static_cast<unsigned char>(signal);
     // A full pipe drops the request: hundreds are already waiting to be sent.
@@ -42,15 +36,14 @@ bool makeRequestPipe() {
 
 }  // namespace
 
-StopRequests::StopRequests(bool fromTerminal) {
-    g_fromTerminal.store(fromTerminal);
+StopRequests::StopRequests() {
     if (!makeRequestPipe()) {
         return;
     }
     struct sigaction action {};
-    action.sa_sigaction = onStopRequest;
+    action.sa_handler = onStopRequest;
     // Restarted: the library's pipe calls must not see EINTR for a request.
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int signal : kForwarded) {
         if (::sigaction(signal, &action, nullptr) != 0) {

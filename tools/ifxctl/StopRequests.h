@@ -5,16 +5,19 @@
 // library's SendSignal (to the utility's process group when it has its own). No pid is
 // ever signalled by number, so a utility that was reaped is never confused with a process
 // that took its number.
+//
+// Those the terminal sends (Ctrl-C, a hangup) are passed on too: in a process group of
+// its own the utility is outside the terminal's foreground group and gets none of them
+// itself. With --foreground it shares our group, gets the terminal's signal directly and
+// then once more from us, as under timeout(1).
 
 namespace ifxctl {
 
 class StopRequests {
   public:
     // Catches the three signals from now on: a request that comes before the utility
-    // runs waits for it. With fromTerminal false a request that the kernel generated
-    // (Ctrl-C or a hangup on the terminal) is dropped: the utility shares our process
-    // group and had it already.
-    explicit StopRequests(bool fromTerminal);
+    // runs waits for it.
+    StopRequests();
     StopRequests(const StopRequests&) = delete;
     StopRequests& operator=(const StopRequests&) = delete;
 

@@ -21,7 +21,7 @@ _ifxctl() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         word="${COMP_WORDS[i]}"
         case "$word" in
-            --log-file | --log-level | --user | --env | --send | --sub | --timeout | --kill-after)
+            --log-file | --log-level | --user | --env | --unset | --chdir | --send | --sub | --timeout | --kill-after | --signal)
                 ((i++))
                 ;;
             --)
@@ -65,6 +65,18 @@ _ifxctl() {
             COMPREPLY=($(compgen -u -- "$current"))
             return
             ;;
+        --chdir)
+            COMPREPLY=($(compgen -d -- "$current"))
+            return
+            ;;
+        --unset)
+            COMPREPLY=($(compgen -v -- "$current"))
+            return
+            ;;
+        --signal)
+            COMPREPLY=($(compgen -W "HUP INT QUIT USR1 USR2 TERM KILL ALRM" -- "$current"))
+            return
+            ;;
         --log-level | --env | --send | --sub | --timeout | --kill-after)
             COMPREPLY=()
             return
@@ -77,7 +89,7 @@ _ifxctl() {
             ;;
         run)
             if [[ "$current" == -* ]]; then
-                COMPREPLY=($(compgen -W "--user --preserve-environment --env --send --commands --direct --nonblocking --timeout --kill-after --preserve-status --foreground --help --" -- "$current"))
+                COMPREPLY=($(compgen -W "--user --preserve-environment --ignore-environment --env --unset --chdir --send --commands --direct --nonblocking --timeout --signal --kill-after --preserve-status --foreground --help --" -- "$current"))
             elif ((words == 0)); then
                 COMPREPLY=($(compgen -c -- "$current" | sort -u; compgen -f -- "$current"))
             else

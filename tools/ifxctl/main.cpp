@@ -4,19 +4,25 @@
 #include <stdlib.h>
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Commands.h"
 #include "Duration.h"
 #include "HelpFormatter.h"
+#include "Launch.h"
 #include "LibraryLog.h"
 #include "Output.h"
 
@@ -31,7 +37,10 @@ const char kDescription[] =
     "/etc/jxregistry).";
 
 const char kRunFooter[] =
-    "PROGRAM is looked up in PATH when its name has no slash, as env does. Standard input "
+    "PROGRAM is looked up when its name has no slash, as env does, in the PATH the utility "
+    "gets, and as its user reaches it (directory search permission, ACLs). --ignore-environment, "
+    "--unset and --chdir apply to ifxctl itself first, then the log variables are set. "
+    "Standard input "
     "reaches the utility unchanged, as a pipe would carry it; each --send text goes first, "
     "with a newline added. With --commands each line goes instead without its newline as "
     "one NUL-terminated command (an empty line sends nothing), for utilities that split "
@@ -39,11 +48,16 @@ const char kRunFooter[] =
     "The utility runs in a process group of its own (unless --foreground), which signals "
     "reach as a whole; the kernel ends it if ifxctl is killed. "
     "Its standard output and standard error arrive on one pipe and are copied to standard "
-    "output as they come; when standard output is closed (head), the utility's pipes are "
-    "closed too. The run ends when the utility has ended, with what its pipe held by then; "
-    "a process it started that still holds the pipe is not waited for. SIGINT, SIGTERM and "
-    "SIGHUP sent to ifxctl, from the terminal too, are passed on to the utility; Ctrl-Z "
-    "stops ifxctl alone.\n"
+    "output as they come, by a thread of ifxctl's own, 64 KiB at most at a time: a reader "
+    "that stalls holds up the utility, never the time limit or the signals. When standard "
+    "output is closed (head), the utility's pipes are closed too. The run ends when the "
+    "utility has ended and standard output has taken what its pipe held by then; a process "
+    "it started that still holds the pipe is not waited for. When ifxctl signalled the "
+    "utility, it writes only what standard output takes without waiting; the rest is "
+    "dropped and counted. SIGINT, SIGTERM and SIGHUP sent to ifxctl, from the terminal too, are "
+    "passed "
+    "on to the utility, each signal but SIGKILL followed by SIGCONT; Ctrl-Z stops ifxctl "
+    "alone.\n"
     "Exit status: the utility's own (its exit code, or 128 + the signal that ended it); "
     "124 when the time limit ended it, 137 when it needed SIGKILL; 125 for a usage error, "
     "no such user or another failure of ifxctl's own, 126 when the program cannot be "
@@ -56,6 +70,66 @@ const CLI::Validator kEnvPair(
             return "expected NAME=VALUE, got '" + pair + "'";
         }
         return "";
+    },
+    "");
+
+const CLI::Validator kVariableName(
+    [](std::string& name) -> std::string {
+        return name.empty() || name.find('=') != std::string::npos
+                   ? "expected a variable's name, got '" + name + "'"
+                   : "";
+    },
+    "");
+
+// The signals by name, with or without SIG, or by number, as kill and timeout take them.
+const struct {
+    const char* name;
+    int number;
+} kSignals[] = {
+    {"HUP", SIGHUP},       {"INT", SIGINT},   {"QUIT", SIGQUIT},   {"ILL", SIGILL},
+    {"TRAP", SIGTRAP},     {"ABRT", SIGABRT}, {"BUS", SIGBUS},     {"FPE", SIGFPE},
+    {"KILL", SIGKILL},     {"USR1", SIGUSR1}, {"SEGV", SIGSEGV},   {"USR2", SIGUSR2},
+    {"PIPE", SIGPIPE},     {"ALRM", SIGALRM}, {"TERM", SIGTERM},   {"CHLD", SIGCHLD},
+    {"CONT", SIGCONT},     {"STOP", SIGSTOP}, {"TSTP", SIGTSTP},   {"TTIN", SIGTTIN},
+    {"TTOU", SIGTTOU},     {"URG", SIGURG},   {"XCPU", SIGXCPU},   {"XFSZ", SIGXFSZ},
+    {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF}, {"WINCH", SIGWINCH}, {"IO", SIGIO},
+    {"PWR", SIGPWR},       {"SYS", SIGSYS},
+};
+
+// The signal's number and its name for messages ("SIGTERM", "signal 40"), or nothing.
+std::optional<std::pair<int, std::string>> parseSignal(std::string text) {
+    if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit)) {
+        if (text.size() > 3) {
+            return std::nullopt;
+        }
+        const int number = std::stoi(text);
+        for (const auto& known : kSignals) {
+            if (known.number == number) {
+                return std::make_pair(number, std::string("SIG") + known.name);
+            }
+        }
+        if (number >= SIGRTMIN && number <= SIGRTMAX) {
+            return std::make_pair(number, "signal " + text);
+        }
+        return std::nullopt;
+    }
+    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+    if (text.compare(0, 3, "SIG") == 0) {
+        text.erase(0, 3);
+    }
+    for (const auto& known : kSignals) {
+        if (text == known.name) {
+            return std::make_pair(known.number, std::string("SIG") + known.name);
+        }
+    }
+    return std::nullopt;
+}
+
+const CLI::Validator kSignal(
+    [](std::string& text) -> std::string {
+        return parseSignal(text)
+                   ? ""
+                   : "expected a signal such as TERM, SIGINT or 9, got '" + text + "'";
     },
     "");
 
@@ -112,6 +186,29 @@ bool givenBefore(const std::string& option, const std::string& command, int argc
     return false;
 }
 
+// The first word before "--" that has the form of a long option and that no command knows.
+std::optional<std::string> unknownLongOption(const CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            break;
+        }
+        if (word.size() <= 2 || word.compare(0, 2, "--") != 0) {
+            continue;
+        }
+        const std::string name = word.substr(0, word.find('='));
+        const std::vector<const CLI::Option*> own = app.get_options();
+        const bool known = ownerOfOption(app, name) != nullptr ||
+                           std::any_of(own.begin(), own.end(), [&](const CLI::Option* option) {
+                               return option->check_name(name);
+                           });
+        if (!known) {
+            return word;
+        }
+    }
+    return std::nullopt;
+}
+
 // The help asked for, on standard output; anything else wrong with the command line is
 // one line on standard error and exit status 125.
 int finishParse(const CLI::App& app, const CLI::ParseError& error, int argc, char** argv) {
@@ -126,7 +223,15 @@ int finishParse(const CLI::App& app, const CLI::ParseError& error, int argc, cha
         helpCommand += " " + level->get_name();
     }
     const std::vector<std::string> unexpected = extras(app, argc, argv);
-    if (app.get_subcommands().empty() && !unexpected.empty() && unexpected.front()[0] != '-') {
+    const std::optional<std::string> unknown = unknownLongOption(app, argc, argv);
+    if (name == "ValidationError" || name == "ConversionError") {
+        // The parser names the option and the value; what it left unparsed is no news.
+    } else if (unknown &&
+               std::find(unexpected.begin(), unexpected.end(), *unknown) == unexpected.end()) {
+        // Taken by the parser for a word of the command it blames instead.
+        message = "unknown option '" + *unknown + "'";
+    } else if (app.get_subcommands().empty() && !unexpected.empty() &&
+               unexpected.front()[0] != '-') {
         // An unknown first word reads to the parser as a missing subcommand.
         message = "unknown command '" + unexpected.front() + "'";
     } else if (!unexpected.empty()) {
@@ -177,12 +282,28 @@ int dispatch(int argc, char** argv) {
                      "ifxctl")
         ->type_name("NAME");
     runCommand->add_flag("--preserve-environment", run.preserveEnvironment,
-                         "With --user, keep HOME, SHELL, USER and LOGNAME as they are instead "
-                         "of setting them for that user");
+                         "With --user, keep HOME, USER and LOGNAME as they are instead of "
+                         "setting them for that user (SHELL always stays)");
     runCommand->add_option("--env", run.env, "Set this variable for the utility (repeatable)")
         ->type_name("NAME=VALUE")
         ->check(kEnvPair)
         ->allow_extra_args(false);
+    runCommand->add_flag("--ignore-environment", run.ignoreEnvironment,
+                         "Start from an empty environment (as env -i); --env, and with --user "
+                         "HOME, USER and LOGNAME, still come on top");
+    runCommand
+        ->add_option("--unset", run.unset,
+                     "Remove this variable from the utility's environment (repeatable; with "
+                     "--user, HOME, USER and LOGNAME are set again unless "
+                     "--preserve-environment)")
+        ->type_name("NAME")
+        ->check(kVariableName)
+        ->allow_extra_args(false);
+    runCommand
+        ->add_option("--chdir", run.chdir,
+                     "Run the utility in this working directory (ifxctl changes to it first, "
+                     "so a relative PROGRAM or PATH entry is found there)")
+        ->type_name("DIR");
     runCommand
         ->add_option("--send", run.sends,
                      "Send this text and a newline (with --commands: this command) before standard "
@@ -196,16 +317,23 @@ int dispatch(int argc, char** argv) {
     runCommand->add_flag("--commands", run.commands,
                          "Send each line without its newline as one NUL-terminated command, "
                          "as WriteBuf sends it");
-    std::string timeout, killAfter;
+    std::string timeout, killAfter, limitSignal;
     runCommand
         ->add_option("--timeout", timeout,
-                     "End the utility after this long: SIGTERM (to its process group), and "
-                     "exit 124 once it has ended (s, m, h or d; 0: no limit)")
+                     "End the utility after this long: SIGTERM (or --signal) to its process "
+                     "group, then SIGCONT, and exit 124 once it has ended (s, m, h or d; 0: "
+                     "no limit)")
         ->type_name("DURATION")
         ->check(kDuration);
     runCommand
+        ->add_option("--signal", limitSignal,
+                     "The signal the time limit sends instead of SIGTERM (a name such as INT "
+                     "or a number); --kill-after still sends SIGKILL")
+        ->type_name("SIGNAL")
+        ->check(kSignal);
+    runCommand
         ->add_option("--kill-after", killAfter,
-                     "Send SIGKILL this long after the first SIGTERM, SIGINT or SIGHUP if the "
+                     "Send SIGKILL this long after the first signal sent or passed on if the "
                      "utility still runs, and exit 137")
         ->type_name("DURATION")
         ->check(kDuration);
@@ -283,6 +411,18 @@ int dispatch(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         return finishParse(app, error, argc, argv);
     }
+    if (runCommand->parsed()) {
+        // A log file named by a relative path stays where the caller meant it.
+        if (run.chdir && log.file && !log.file->empty() && log.file->front() != '/') {
+            std::vector<char> here(PATH_MAX);
+            if (::getcwd(here.data(), here.size()) != nullptr) {
+                log.file = std::string(here.data()) + "/" + *log.file;
+            }
+        }
+        if (const std::optional<int> failed = ifxctl::PrepareOwnProcess(run)) {
+            return *failed;
+        }
+    }
     if (!ifxctl::DirectLibraryLog(log)) {
         ifxctl::Complain("cannot set the library's log variables: " + ifxctl::ErrorText(errno));
         return ifxctl::kExitRunFailed;
@@ -293,6 +433,11 @@ int dispatch(int argc, char** argv) {
         run.killAfter = killAfter.empty() ? 0 : *ifxctl::ParseDuration(killAfter);
         run.timeoutText = ifxctl::DurationText(timeout);
         run.killAfterText = ifxctl::DurationText(killAfter);
+        if (!limitSignal.empty()) {
+            const auto chosen = parseSignal(limitSignal);
+            run.signal = chosen->first;
+            run.signalName = chosen->second;
+        }
         return ifxctl::Run(run);
     }
     if (listCommand->parsed()) {
