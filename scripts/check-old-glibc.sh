@@ -11,6 +11,10 @@
 #   without a version that none of our own products defines (a glibc symbol the real
 #   2.17 would bind to whatever it finds), and none of the functions that glibc before
 #   2.33 keeps in libc_nonshared.a (stat, fstat, ...) exported by a product.
+# headers (part of both): zig compiles with today's kernel headers, so the sources are
+#   checked instead: the products include no kernel header (<linux/...>, <asm/...>; the C
+#   library's headers and IfxLib/platform/NewerSystemCalls.h give what they need), and
+#   name no system call newer than 3.10 (SYS_x, __NR_x) outside an #ifdef on that name.
 # ppc64: the toolchain cannot link C++ for big-endian ppc64 (see check_ppc64), so every
 #   object of the same products is compiled for powerpc64-linux-gnu.2.17, and the C
 #   library symbols the objects use must all resolve, at GLIBC_2.17 or older, in a C
@@ -163,6 +167,43 @@ check_x86_64() {
     fi
 }
 
+# System calls added after Linux 3.10 (up to 6.13).
+newer_calls='sched_setattr sched_getattr renameat2 seccomp getrandom memfd_create bpf execveat
+userfaultfd membarrier mlock2 copy_file_range preadv2 pwritev2 pkey_mprotect pkey_alloc
+pkey_free statx io_pgetevents rseq pidfd_send_signal io_uring_setup io_uring_enter
+io_uring_register open_tree move_mount fsopen fsconfig fsmount fspick pidfd_open clone3
+close_range openat2 pidfd_getfd faccessat2 process_madvise epoll_pwait2 mount_setattr
+quotactl_fd landlock_create_ruleset landlock_add_rule landlock_restrict_self memfd_secret
+process_mrelease futex_waitv set_mempolicy_home_node cachestat fchmodat2 map_shadow_stack
+futex_wake futex_wait futex_requeue statmount listmount lsm_get_self_attr lsm_set_self_attr
+lsm_list_modules mseal setxattrat getxattrat listxattrat removexattrat'
+
+check_kernel_interface() {
+    echo "== kernel 3.10 interface: the products' sources"
+    local failed=0 file name
+    local sources
+    mapfile -t sources < <(find IfxLib host tools -name '*.cpp' -o -name '*.h' | sort)
+    if grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(linux|asm|asm-generic)/' "${sources[@]}"; then
+        echo "kernel headers included (above): the build must work with 3.10's" >&2
+        failed=1
+    fi
+    local calls
+    calls=" $(echo $newer_calls) "
+    for file in "${sources[@]}"; do
+        for name in $(grep -ohE '\b(SYS|__NR)_[a-z0-9_]+' "$file" | sed -E 's/^(SYS|__NR)_//' | sort -u); do
+            [[ "$calls" == *" $name "* ]] || continue
+            # Guarded: the file falls back to its own number where the headers lack it.
+            grep -qE "#[[:space:]]*(ifdef|ifndef)[[:space:]]+(SYS|__NR)_$name\b|defined\((SYS|__NR)_$name\)" "$file" &&
+                continue
+            echo "$file: names system call $name (newer than 3.10) without a guard:" \
+                "3.10's headers lack it; give its number (IfxLib/platform/NewerSystemCalls.h)" >&2
+            failed=1
+        done
+    done
+    [ "$failed" -eq 0 ] && echo "kernel 3.10 interface: no newer kernel header or system-call constant needed"
+    return "$failed"
+}
+
 # The toolchain's faults for big-endian ppc64, whose glibc uses the ELFv1 ABI: zig 0.14
 # assumes ELFv2 there, so <features.h> asks for gnu/stubs-64-v2.h, which it does not ship,
 # and every C++ link fails building its libunwind (`zig c++ -target
@@ -236,13 +277,14 @@ EOF
     echo "glibc 2.17 (ppc64): ${#objects[@]} objects compiled; their $(printf '%s\n' "$c_symbols" | grep -c .) C library symbols all resolve against glibc 2.17"
 }
 
-install_zig
+[ "$target" = headers ] || install_zig
 case "$target" in
-x86_64) check_x86_64 ;;
-ppc64) check_ppc64 ;;
-all) check_x86_64 && check_ppc64 ;;
+headers) check_kernel_interface ;;
+x86_64) check_kernel_interface && check_x86_64 ;;
+ppc64) check_kernel_interface && check_ppc64 ;;
+all) check_kernel_interface && check_x86_64 && check_ppc64 ;;
 *)
-    echo "check-old-glibc: unknown target '$target' (x86_64, ppc64 or all)" >&2
+    echo "check-old-glibc: unknown target '$target' (x86_64, ppc64, all or headers)" >&2
     exit 2
     ;;
 esac

@@ -49,6 +49,8 @@ install_missing() {
 
 install_missing "" "${packages[@]}"
 case "$preset" in
+# GoogleTest built from source with the old std::string ABI: Debian's is built with the new.
+old-string-abi) install_missing --no-install-recommends googletest ;;
 ppc64) install_missing --no-install-recommends "${cross_packages[@]}" ;;
 ppc64-system) install_missing --no-install-recommends "${cross_packages[@]}" "${system_packages[@]}" ;;
 esac
