@@ -462,7 +462,10 @@ IFXLIB_API int GET_PARENTPID(int pid);
 
 // "MM_DD_YYYY-hh:mm:ss" of time in local time (the year has as many digits as it needs),
 // in one static buffer that every call overwrites; empty for a time the C library cannot
-// convert.
+// convert. TZ is read again at every call, so a zone changed at run time is followed; a
+// change through SETENVIRONMENTVARIABLE on another thread is taken whole, before or after,
+// while setenv, putenv or unsetenv of TZ on another thread during the call races with it,
+// as with any reader of TZ.
 IFXLIB_API char* CreateDateString(long time);
 
 // Moves a file by hard link, replacing an existing target. 0, or -1 with errno set; the

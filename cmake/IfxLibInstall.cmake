@@ -1,13 +1,14 @@
 # Install rules shared by our three shared libraries; the package files that describe
 # them are written by IfxLibPackage.cmake once every target exists.
 #
-# Install components, one per Debian package (cmake/IfxLibDebian.cmake):
-#   Runtime          libIfxLib.so.N                          libifxlib<N>
-#   Development      IfxLib's header, CMake package, .pc,    libifxlib-dev
+# Install components, one per Debian package (cmake/IfxLibDebian.cmake) and per RPM
+# package (cmake/IfxLibRpm.cmake):
+#   Runtime          libIfxLib.so.N                          libifxlib<N>        ifxlib
+#   Development      IfxLib's header, CMake package, .pc,    libifxlib-dev       ifxlib-devel
 #                    unversioned link
-#   Tool             ifxctl, its manual page and completion  ifxctl
-#   HostRuntime      the host stand-ins' libraries           libifxlib-host<N>
-#   HostDevelopment  their headers and unversioned links     libifxlib-host-dev
+#   Tool             ifxctl, its manual page and completion  ifxctl              ifxctl
+#   HostRuntime      the host stand-ins' libraries           libifxlib-host<N>   ifxlib-host
+#   HostDevelopment  their headers and unversioned links     libifxlib-host-dev  ifxlib-host-devel
 # The host stand-ins are components of their own because the backup system's real
 # libraries take their place on a customer's machine: nothing of them may ride inside
 # the library's own packages.

@@ -4,6 +4,7 @@
 // value unless it begins with "#". The bounded form gets a capacity from the input and
 // guard bytes around its buffer, which it must never touch.
 
+#include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -132,11 +133,28 @@ void checkBounded(const std::string& content, const std::string& name, const Exp
     }
 }
 
+int OpenUnlinkedTemporaryFile() {
+    const char* directory = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(directory != nullptr && *directory != '\0' ? directory : "/tmp") +
+        "/onconfig-fuzz.XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        ::unlink(pattern.c_str());
+    }
+    return fd;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ::setenv("JX_LOG_FILE", "/dev/null", 1);
     g_file = ::memfd_create("onconfig", MFD_CLOEXEC);
+    if (g_file < 0) {
+        // Kernels before 3.17 have no memfd_create: an unlinked temporary file serves the
+        // same, reached through the same /proc path.
+        g_file = OpenUnlinkedTemporaryFile();
+    }
     if (g_file < 0) {
         std::abort();
     }

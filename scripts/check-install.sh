@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 source_dir="$PWD"
 jobs="$(nproc)"
 
-bash scripts/setup.sh
+bash scripts/setup.sh tests packages
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"
 
@@ -169,6 +169,35 @@ if ! lintian --fail-on error,warning "${deb_files[@]}" >"$work/lintian.log" 2>&1
     fail "lintian found errors or warnings in the packages"
 fi
 echo "lintian: no errors or warnings"
+# What CPack cannot say by itself (cmake/IfxLibDebianControl.cmake adds it): Multi-Arch,
+# and the host services as a virtual package that the stand-ins provide and that what
+# links them accepts from any provider.
+host_services="jxlib-zuutils${version%%.*}"
+host_dependency="libifxlib-host${version%%.*} (>= $version) | $host_services"
+control_field() {
+    dpkg-deb -f "$debs/${1}_${version}_$arch.deb" "$2"
+}
+for expected in "libifxlib${version%%.*}:same" libifxlib-dev:same ifxctl:foreign \
+    "libifxlib-host${version%%.*}:same" libifxlib-host-dev:same; do
+    package="${expected%%:*}"
+    [ "$(control_field "$package" Multi-Arch)" = "${expected##*:}" ] ||
+        fail "$package is not Multi-Arch: ${expected##*:}"
+done
+for package in "libifxlib${version%%.*}" ifxctl libifxlib-host-dev; do
+    case "$(control_field "$package" Depends)" in
+        *"$host_dependency"*) ;;
+        *) fail "$package does not depend on '$host_dependency'" ;;
+    esac
+done
+for field in Provides Conflicts Replaces; do
+    [ "$(control_field "libifxlib-host${version%%.*}" "$field")" = "$host_services" ] ||
+        fail "libifxlib-host${version%%.*} has no $field: $host_services"
+done
+# Read whole before it is searched: grep -q ends its input early, which pipefail would
+# take for a failure of the writer.
+symbols="$(dpkg-deb -I "$debs/libifxlib${version%%.*}_${version}_$arch.deb" symbols)"
+grep -q 'GETLASTERROR' <<<"$symbols" || fail "libifxlib${version%%.*} carries no symbols file"
+echo "Multi-Arch, the host services' virtual package and the symbols file are in place"
 # Runtime packages carry no headers, and the library's own packages carry nothing of the
 # host stand-ins.
 dpkg-deb -c "$debs/libifxlib${version%%.*}_${version}_$arch.deb" | grep -E 'include/|JxLib|ZuUtils' &&
@@ -241,5 +270,135 @@ done
 ldconfig -p | grep -q 'libIfxLib\|libJxLib\|libZuUtils' && fail "the linker cache still names the libraries"
 echo "purged: nothing of the packages is left"
 
+echo "== the Debian packages beside another provider of the host services"
+# A package as the backup system's own would be: it ships the two sonames (here the
+# stand-ins' files, from a staging directory) and provides, conflicts with and replaces
+# the virtual package, as README.md's contract asks. The library's packages must install
+# beside it, and take the host services from it, without the stand-ins.
+provider=ifxlib-test-host-services
+stage="$work/provider"
+dpkg-deb -x "$debs/libifxlib-host${version%%.*}_${version}_$arch.deb" "$work/host-files"
+mkdir -p "$stage/DEBIAN" "$stage/usr/lib/$multiarch"
+cp -a "$work/host-files/usr/lib/$multiarch"/lib{JxLib,ZuUtils}.so.* "$stage/usr/lib/$multiarch/"
+cat >"$stage/DEBIAN/control" <<CONTROL
+Package: $provider
+Version: 9.9
+Architecture: $arch
+Multi-Arch: same
+Maintainer: IfxLib maintainers <maintainers@users.noreply.c-seed-2c1224d5.example>
+Provides: $host_services
+Conflicts: $host_services
+Replaces: $host_services
+Section: libs
+Priority: optional
+Description: host services for the install check
+ The sonames libJxLib.so.1 and libZuUtils.so.1, as another package would ship them.
+CONTROL
+echo "activate-noawait ldconfig" >"$stage/DEBIAN/triggers"
+dpkg-deb --root-owner-group --build "$stage" "$work/$provider.deb" >/dev/null
+beside=(libifxlib${version%%.*} libifxlib-dev ifxctl libifxlib-host-dev)
+beside_files=()
+for package in "${beside[@]}"; do
+    beside_files+=("$debs/${package}_${version}_$arch.deb")
+done
+installed_packages=("$provider" "${beside[@]}")
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$work/$provider.deb" \
+    >"$work/apt-provider.log" 2>&1 || { cat "$work/apt-provider.log"; fail "the provider did not install"; }
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${beside_files[@]}" \
+    >"$work/apt-beside.log" 2>&1 ||
+    { cat "$work/apt-beside.log"; fail "the packages did not install beside $provider"; }
+status="$(dpkg-query -W -f='${db:Status-Status}' "libifxlib-host${version%%.*}" 2>/dev/null || true)"
+[ -z "$status" ] || [ "$status" = not-installed ] ||
+    fail "apt installed the stand-ins beside $provider"
+[ "$(dpkg -S "/usr/lib/$multiarch/libJxLib.so.1" | cut -d: -f1)" = "$provider" ] ||
+    fail "libJxLib.so.1 does not come from $provider"
+echo "installed ${beside[*]} beside $provider, without the stand-ins"
+ifxctl --version >/dev/null || fail "ifxctl does not run on $provider's libraries"
+g++ -std=c++17 -Wall -Wextra -Werror "$consumer/launch_and_talk.cpp" -o "$work/beside-launch_and_talk" \
+    $(pkg-config --cflags --libs ifxlib)
+"$work/beside-launch_and_talk" "$data/demo-utility.sh" >/dev/null ||
+    fail "an agent built against the packages does not run on $provider's libraries"
+echo "ifxctl and an agent built against the packages run on $provider's libraries"
+# The stand-ins would take the provider's place, not sit beside it.
+plan="$(apt-get install -s "$debs/libifxlib-host${version%%.*}_${version}_$arch.deb" 2>/dev/null)"
+grep -q "^Remv $provider " <<<"$plan" || fail "the stand-ins would not replace $provider"
+echo "the stand-ins would replace $provider"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed_packages[@]}" \
+    >"$work/apt-purge-beside.log" 2>&1 ||
+    { cat "$work/apt-purge-beside.log"; fail "apt-get could not purge the packages"; }
+installed_packages=()
+
+echo "== the RPM packages"
+# Built here they require this machine's glibc (rpm records each symbol version used):
+# they prove the recipe, the names, the dependencies and the file lists; the packages
+# that ship are built on the oldest target (README.md).
+check_rpms() {
+    local preset="$1" rpm_arch="$2" rpms="$source_dir/build/$1/rpms"
+    cmake --preset "$preset" >"$work/$preset-configure.log"
+    cmake --build --preset "$preset" -j "$jobs" >"$work/$preset-build.log" ||
+        { cat "$work/$preset-build.log"; fail "the $preset build failed"; }
+    rm -rf "$rpms"
+    cpack --preset "$preset" >"$work/cpack-$preset.log" 2>&1 ||
+        { cat "$work/cpack-$preset.log"; fail "cpack --preset $preset failed"; }
+    local rpm_packages=(ifxlib ifxlib-devel ifxctl ifxlib-host ifxlib-host-devel) package files=()
+    for package in "${rpm_packages[@]}"; do
+        local file="$rpms/$package-$version-1.$rpm_arch.rpm"
+        [ -f "$file" ] || fail "cpack made no $(basename "$file") (made: $(ls "$rpms"))"
+        files+=("$file")
+    done
+    [ "$(find "$rpms" -maxdepth 1 -name '*.rpm' | wc -l)" -eq "${#rpm_packages[@]}" ] ||
+        fail "cpack made other RPMs than ${rpm_packages[*]}: $(ls "$rpms")"
+    # Errors fail; packaging/rpm/rpmlint.toml gives each filtered warning its reason.
+    if ! rpmlint -c packaging/rpm/rpmlint.toml "${files[@]}" >"$work/rpmlint-$preset.log" 2>&1; then
+        cat "$work/rpmlint-$preset.log" >&2
+        fail "rpmlint found errors in the $preset packages"
+    fi
+    tail -n 1 "$work/rpmlint-$preset.log"
+    # Read whole before they are searched: grep -q ends its input early, which pipefail
+    # would take for rpm's failure.
+    local requires provides listed
+    requires="$(rpm -qp --requires "$rpms/ifxlib-$version-1.$rpm_arch.rpm")"
+    provides="$(rpm -qp --provides "$rpms/ifxlib-host-$version-1.$rpm_arch.rpm")"
+    listed="$(rpm -qp -l "$rpms/ifxlib-$version-1.$rpm_arch.rpm")"
+    grep -qx 'libJxLib.so.1()(64bit)' <<<"$requires" ||
+        fail "ifxlib does not require the host services by soname"
+    grep -qx 'libZuUtils.so.1()(64bit)' <<<"$provides" ||
+        fail "ifxlib-host does not provide libZuUtils.so.1"
+    grep -qx "/usr/lib64/libIfxLib.so.$version" <<<"$listed" ||
+        fail "ifxlib does not hold /usr/lib64/libIfxLib.so.$version"
+    # What each package requires, provides and holds, the C and C++ libraries' symbol
+    # versions on one line each.
+    for file in "${files[@]}"; do
+        echo "-- $(basename "$file")"
+        echo "   requires: $(rpm -qp --requires "$file" | sort -u | tr '\n' ' ')"
+        echo "   provides: $(rpm -qp --provides "$file" | tr '\n' ' ')"
+        rpm -qp -l "$file" | sed 's/^/   /'
+    done
+}
+check_rpms rpm x86_64
+# Into a scratch root: the file lists unpack where they should and go again. Without the
+# system's packages in that root's database the dependencies cannot be resolved there, and
+# its ldconfig is not there to run: the dependencies were listed above instead.
+root="$work/rpm-root"
+rpm --root "$root" --initdb
+# Debian's rpm warns that it is not the system's package manager: to a log, shown on failure.
+rpm --root "$root" -i --nodeps --noscripts "$source_dir"/build/rpm/rpms/*.rpm \
+    2>"$work/rpm-install.log" || { cat "$work/rpm-install.log"; fail "the RPMs did not install into a scratch root"; }
+[ -f "$root/usr/lib64/libIfxLib.so.$version" ] && [ -x "$root/usr/bin/ifxctl" ] ||
+    fail "the scratch root lacks the library or ifxctl"
+[ "$(rpm --root "$root" -qa | sort | tr '\n' ' ')" = \
+    "ifxctl-$version-1.x86_64 ifxlib-$version-1.x86_64 ifxlib-devel-$version-1.x86_64 ifxlib-host-$version-1.x86_64 ifxlib-host-devel-$version-1.x86_64 " ] ||
+    fail "the scratch root's database holds $(rpm --root "$root" -qa)"
+rpm --root "$root" -e --nodeps --noscripts ifxctl ifxlib-devel ifxlib-host-devel ifxlib ifxlib-host \
+    2>"$work/rpm-erase.log" || { cat "$work/rpm-erase.log"; fail "the RPMs did not erase from the scratch root"; }
+[ -z "$(find "$root/usr" -type f 2>/dev/null)" ] || fail "files are left in the scratch root"
+echo "the RPMs install into a scratch root and erase from it, leaving nothing"
+if command -v powerpc64-linux-gnu-g++ >/dev/null && command -v qemu-ppc64 >/dev/null; then
+    check_rpms rpm-ppc64 ppc64
+else
+    echo "check-install: no ppc64 cross compiler (bash scripts/setup.sh ppc64): ppc64 RPMs skipped"
+fi
+
 echo "check-install: the installed tree works through CMake, pkg-config and add_subdirectory()," \
-    "and the Debian packages install, work and purge cleanly"
+    "the Debian packages install, work and purge cleanly, also beside another provider of" \
+    "the host services, and the RPMs build, lint, list and install cleanly"

@@ -10,11 +10,11 @@ cd "$(dirname "$0")/.."
 
 # The build takes about a minute the first time: each step says so, and the build shows
 # how far it has come on one line; its full output goes to a file, shown on failure.
-echo "Checking the packages the build needs (installs what is missing)..."
-bash scripts/setup.sh
-echo "Configuring the build (CMake preset default)..."
+echo "Checking the packages the demo needs: a compiler, CMake and CLI11 (installs what is missing)..."
+bash scripts/setup.sh demo
+echo "Configuring the build (CMake preset demo: the library and ifxctl)..."
 mkdir -p build
-cmake --preset default >build/demo-configure.log 2>&1 || {
+cmake --preset demo >build/demo-configure.log 2>&1 || {
     cat build/demo-configure.log
     exit 1
 }
@@ -31,16 +31,16 @@ progress() {
     printf '\r    done.  \n'
 }
 : >"$build_log"
-if ! cmake --build --preset default -j "$(nproc)" --target ifxctl 2>&1 | progress; then
+if ! cmake --build --preset demo -j "$(nproc)" --target ifxctl 2>&1 | progress; then
     tail -n 30 "$build_log"
     exit 1
 fi
 
-ifxctl="$PWD/build/default/tools/ifxctl"
+ifxctl="$PWD/build/demo/tools/ifxctl"
 onconfig="$PWD/examples/onconfig.demo"
 export JX_REGISTRY_DIR="${JX_REGISTRY_DIR:-$PWD/examples/registry}"
 # The library's log lines go to a file beside the build unless the caller chose one.
-export JX_LOG_FILE="${JX_LOG_FILE:-$PWD/build/default/ifxctl-demo.log}"
+export JX_LOG_FILE="${JX_LOG_FILE:-$PWD/build/demo/ifxctl-demo.log}"
 export JX_DEBUG_LEVEL="${JX_DEBUG_LEVEL:-2}"
 
 # One paragraph: a blank line, then each argument on a line of its own.

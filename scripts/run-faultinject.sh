@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh tests faultinject
 cmake --preset default
 cmake --build --preset default -j2
 python3 tests/faultinject/faultinject.py --build build/default --jobs 2 "$@"

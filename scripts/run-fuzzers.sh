@@ -19,7 +19,7 @@ case "${1:-}" in
 *) seconds="$1" ;;
 esac
 
-bash scripts/setup.sh
+bash scripts/setup.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 

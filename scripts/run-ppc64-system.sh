@@ -14,6 +14,10 @@
 #      most IFXTEST_SYSTEM_TEST_TIMEOUT seconds, default 180, or its own lower limit);
 #   6. prints each test's output as the console shows it; the summary line that /init's
 #      runner prints last decides (qemu exits 0 both on power-off and on a kernel panic).
+# In the same boot the child-process tests (tests/childprocess, the lifetime tests among
+# them) run a second time under the view of kernel 3.10 (tests/support/KernelView.h), as
+# "view-3.10:<test>": the system calls of RHEL 7's kernel on the reference platform, with
+# no second kernel to build or boot. IFXTEST_SYSTEM_VIEW names another view; empty, none.
 # Tests that are scripts of the build machine (the exported-symbol check) run here with
 # CTest. Exits 0 only when every test passed or was skipped.
 set -euo pipefail
@@ -27,6 +31,7 @@ time_limit="${IFXTEST_SYSTEM_TIMEOUT:-2400}"
 # prints what every thread of the hung test waits in.
 test_limit="${IFXTEST_SYSTEM_TEST_TIMEOUT:-180}"
 exclude_labels="load;huge"
+view="${IFXTEST_SYSTEM_VIEW-3.10}"
 
 timings=()
 step_started=$SECONDS
@@ -50,10 +55,16 @@ build_env="$build_dir/system-image/build.env"
 emulator=$(sed -n 's/^emulator=//p' "$build_env")
 locpath=$(sed -n 's/^locpath=//p' "$build_env")
 ctest --test-dir "$build_dir" --show-only=json-v1 >"$image_dir/tests.json"
+view_options=()
+if [ -n "$view" ]; then
+    build_path="$(realpath "$build_dir")"
+    view_options=(-DVIEW="$view" -DVIEW_LAUNCHER="$build_path/tests/support/ifxtest-kernel-view"
+        -DVIEW_PROGRAMS="^$build_path/tests/childprocess/")
+fi
 cmake -DJSON="$image_dir/tests.json" -DEMULATOR="$emulator" \
     -DLIST="$image_dir/tests.list" -DHOST_LIST="$image_dir/host-tests.list" \
     -DEXCLUDE_LABELS="$exclude_labels" -DTIMEOUT_CAP="$test_limit" \
-    -DBASE_ENV="PATH=/bin:/usr/bin;HOME=/root;LOCPATH=$locpath" \
+    -DBASE_ENV="PATH=/bin:/usr/bin;HOME=/root;LOCPATH=$locpath" "${view_options[@]}" \
     -P scripts/ppc64-system/test-list.cmake
 bash scripts/ppc64-system/pack-image.sh "$build_dir" "$image_dir" \
     "$kernel_dir/gen_init_cpio" "$source_dir"
@@ -101,6 +112,11 @@ if [ -z "$summary" ]; then
     exit 1
 fi
 echo "$summary"
+if [ -n "$view" ]; then
+    view_listed=$(grep -c "^test view-$view:" "$image_dir/tests.list" || true)
+    view_failed=$(grep -c "^ifxtest failed: view-$view:" "$console" || true)
+    echo "ppc64-system: under the view of $view: $view_failed of $view_listed tests failed"
+fi
 read -r total passed skipped failed < <(echo "$summary" |
     sed -E 's/^ifxtest summary: ([0-9]+) tests, ([0-9]+) passed, ([0-9]+) skipped, ([0-9]+) failed$/\1 \2 \3 \4/')
 if [ "$total" != "$listed" ] || [ "$failed" != 0 ] || [ $((passed + skipped)) != "$total" ]; then

@@ -6,6 +6,8 @@
 
 #include <IfxLib/platform/HostServices.h>
 
+#include "EnvironmentLock.h"
+
 namespace {
 char datebuf[32];
 // The year is a long long: tm_year + 1900 leaves the range of int for the last years the
@@ -15,6 +17,13 @@ const char dateprintf[] = "%02d_%02d_%lld-%02d:%02d:%02d";
 
 char* CreateDateString(long time) {
     const time_t seconds = static_cast<time_t>(time);
+    // localtime_r reads TZ once per process, so a zone the agent changed at run time would
+    // go unseen; tzset reads it again. Under the environment lock, so that a change made
+    // through SETENVIRONMENTVARIABLE on another thread is never read half made.
+    {
+        const auto environmentLock = ifxlib::LockEnvironment();
+        ::tzset();
+    }
     struct tm broken {};
     const struct tm* local = JX_localtime(&seconds, &broken);
     if (local == nullptr) {

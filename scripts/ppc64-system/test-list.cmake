@@ -1,6 +1,7 @@
 # cmake -DJSON=<file> -DEMULATOR=<words> -DLIST=<file> -DHOST_LIST=<file>
 #       [-DBASE_ENV=<NAME=VALUE;...>] [-DEXCLUDE_LABELS=<label;...>]
-#       [-DTIMEOUT_CAP=<seconds>] -P test-list.cmake
+#       [-DTIMEOUT_CAP=<seconds>]
+#       [-DVIEW=<version> -DVIEW_LAUNCHER=<path> -DVIEW_PROGRAMS=<regex>] -P test-list.cmake
 #
 # Turns `ctest --show-only=json-v1` of a cross build into the list that the system image's
 # /init runs (format in tests/system/TestList.h), since the image has no CTest. A test
@@ -13,6 +14,11 @@
 # TIMEOUT_CAP bounds every test's time limit in the image (a test's own lower TIMEOUT
 # stays): CTest's limits are sized for sanitizer builds, and a test that hangs in the
 # emulated machine must not hold the whole run for them.
+#
+# VIEW lists every test whose program matches VIEW_PROGRAMS a second time, named
+# "view-<version>:<name>", run through VIEW_LAUNCHER (tests/support's ifxtest-kernel-view)
+# under the view of that older kernel: the same booted kernel then shows the tests the
+# system calls of the older one.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(variable JSON EMULATOR LIST HOST_LIST)
@@ -23,6 +29,9 @@ endforeach()
 
 if(NOT DEFINED TIMEOUT_CAP)
     set(TIMEOUT_CAP 0)
+endif()
+if(DEFINED VIEW AND (NOT DEFINED VIEW_LAUNCHER OR NOT DEFINED VIEW_PROGRAMS))
+    message(FATAL_ERROR "test-list.cmake: VIEW needs VIEW_LAUNCHER and VIEW_PROGRAMS")
 endif()
 
 file(READ ${JSON} json)
@@ -59,6 +68,7 @@ foreach(entry IN LISTS BASE_ENV)
 endforeach()
 set(host_tests "")
 set(listed 0)
+set(viewed 0)
 set(left_out 0)
 
 string(JSON test_count LENGTH "${json}" tests)
@@ -155,19 +165,28 @@ foreach(t RANGE ${last_test})
     list(SUBLIST command ${emulator_words} -1 program_command)
 
     check_line_safe("${name}")
-    string(APPEND lines "test ${name}\n")
+    set(body "")
     if(dir)
-        string(APPEND lines "dir ${dir}\n")
+        string(APPEND body "dir ${dir}\n")
     endif()
     if(TIMEOUT_CAP GREATER 0 AND (timeout EQUAL 0 OR timeout GREATER TIMEOUT_CAP))
         set(timeout ${TIMEOUT_CAP})
     endif()
-    string(APPEND lines "timeout ${timeout}\n${fields}")
+    string(APPEND body "timeout ${timeout}\n${fields}")
+    set(args "")
     foreach(word IN LISTS program_command)
         check_line_safe("${word}")
-        string(APPEND lines "arg ${word}\n")
+        string(APPEND args "arg ${word}\n")
     endforeach()
+    string(APPEND lines "test ${name}\n${body}${args}")
     math(EXPR listed "${listed} + 1")
+
+    list(GET program_command 0 program)
+    if(DEFINED VIEW AND program MATCHES "${VIEW_PROGRAMS}")
+        string(APPEND lines "test view-${VIEW}:${name}\n${body}"
+            "arg ${VIEW_LAUNCHER}\narg ${VIEW}\narg --\n${args}")
+        math(EXPR viewed "${viewed} + 1")
+    endif()
 endforeach()
 
 file(WRITE ${LIST} "${lines}")
@@ -177,5 +196,10 @@ if(host_tests)
 endif()
 file(WRITE ${HOST_LIST} "${host_text}")
 list(LENGTH host_tests host_count)
-message(STATUS "test-list.cmake: ${listed} tests for the image, ${host_count} for the build "
-    "machine, ${left_out} left out (labels: ${EXCLUDE_LABELS})")
+math(EXPR listed "${listed} + ${viewed}")
+set(view_note "")
+if(DEFINED VIEW)
+    set(view_note " (${viewed} of them again under the view of ${VIEW})")
+endif()
+message(STATUS "test-list.cmake: ${listed} tests for the image${view_note}, ${host_count} for "
+    "the build machine, ${left_out} left out (labels: ${EXCLUDE_LABELS})")

@@ -25,6 +25,7 @@
 #include "childprocess/HeldLookupFs.h"
 #include "support/Sanitizers.h"
 #include "support/ScopedEnv.h"
+#include "support/SleepMarkerLock.h"
 
 extern char** environ;
 
@@ -69,6 +70,9 @@ class LaunchOnThread {
 class HeldExec : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Which children are before their exec, and on which path they start, is what
+        // these tests watch: another clone's sleep marker would change both.
+        ASSERT_EQ(m_markerLock.error(), "");
         if (!ifxtest::SystemCallNumbersAreOurs()) {
             GTEST_SKIP() << "under user-mode emulation the file system's requests arrive in "
                             "the build machine's byte order";
@@ -101,6 +105,7 @@ class HeldExec : public ::testing::Test {
         EXPECT_EQ(ifxtest::WaitForStatus(held.child(), how), 0);
     }
 
+    ifxtest::SleepMarkerLock m_markerLock{ifxtest::SleepMarkerLock::Use::kNeedsItAbsent};
     std::optional<ifxtest::HeldLookupFs> m_fs;
 };
 

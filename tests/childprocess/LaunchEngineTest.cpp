@@ -13,9 +13,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -41,6 +38,8 @@
 #include "childprocess/ChildTestSupport.h"
 #include "support/Sanitizers.h"
 #include "support/ScopedEnv.h"
+#include "support/SleepMarkerLock.h"
+#include "support/SystemCallFailure.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -226,6 +225,8 @@ TEST(LaunchEngine, IfxlibLaunchForkForcesTheForkPath) {
         GTEST_SKIP() << "under user-mode emulation a shared-memory start runs as a plain fork "
                         "and /proc shows the emulator's system-call numbers";
     }
+    const ifxtest::SleepMarkerLock markerLock(ifxtest::SleepMarkerLock::Use::kNeedsItAbsent);
+    ASSERT_EQ(markerLock.error(), "");
     struct stat marker {};
     if (::lstat(kMarker, &marker) == 0) {
         GTEST_SKIP() << kMarker << " exists; it decides the direct launch's engine";
@@ -471,45 +472,13 @@ TEST(LaunchEngine, TheProgramStartsWithTheLaunchingThreadsSignalMask) {
     }
 }
 
-// The architecture this program runs as, as seccomp names it; 0 where the test does not
-// know it.
-#if defined(__x86_64__)
-constexpr unsigned kAuditArch = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-constexpr unsigned kAuditArch = AUDIT_ARCH_AARCH64;
-#elif defined(__powerpc64__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr unsigned kAuditArch = AUDIT_ARCH_PPC64;
-#elif defined(__powerpc64__)
-constexpr unsigned kAuditArch = AUDIT_ARCH_PPC64LE;
-#else
-constexpr unsigned kAuditArch = 0;
-#endif
-
 // Refuses with EPERM a clone whose flags have CLONE_VM and lack CLONE_THREAD: a child that
 // would share our memory, while threads (and clone3, whose flags a filter cannot see, which
 // pthread_create uses) and fork stay allowed. A policy of that kind exists on real hosts.
 bool RefuseSharedMemoryClones() {
-    // The low 32 bits of the first argument, the flags, wherever the byte order puts them.
-    constexpr unsigned kFlagsLow =
-        offsetof(struct seccomp_data, args[0]) + (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
-    struct sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kFlagsLow),
-        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, CLONE_VM | CLONE_THREAD),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, CLONE_VM, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    struct sock_fprog filter {};
-    filter.len = static_cast<unsigned short>(sizeof program / sizeof program[0]);
-    filter.filter = program;
-    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
+    return ifxtest::SystemCallFilter()
+               .FailWhenArgumentIs(SYS_clone, 0, CLONE_VM | CLONE_THREAD, CLONE_VM, EPERM)
+               .Install() == 0;
 }
 
 void EndChildProcess(int code, const char* why) {
@@ -561,7 +530,7 @@ TEST(LaunchEngine, AHostThatRefusesTheSharedMemoryStartGetsForkedChildren) {
     if (kSanitizedBuild) {
         GTEST_SKIP() << "sanitizer builds always fork";
     }
-    if (!ifxtest::SystemCallNumbersAreOurs() || kAuditArch == 0) {
+    if (!ifxtest::SystemCallNumbersAreOurs() || ifxtest::kNativeAuditArch == 0) {
         GTEST_SKIP() << "a seccomp filter of this test cannot be installed here";
     }
     // A fresh process that runs this test alone: the filter stays with it.

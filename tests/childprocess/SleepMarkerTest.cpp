@@ -15,6 +15,7 @@
 
 #include "childprocess/ChildTestSupport.h"
 #include "support/LogFile.h"
+#include "support/SleepMarkerLock.h"
 
 namespace {
 
@@ -58,6 +59,16 @@ class ScopedMarker {
     bool m_created = false;
 };
 
+// Every test here makes the marker, which another clone's test run would see: they take
+// the machine-wide lock first.
+class SleepMarker : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(m_lock.error(), ""); }
+
+  private:
+    ifxtest::SleepMarkerLock m_lock{ifxtest::SleepMarkerLock::Use::kCreatesTheMarker};
+};
+
 bool OutputArrivesWithin(int fd, int milliseconds) {
     struct pollfd entry {};
     entry.fd = fd;
@@ -65,7 +76,7 @@ bool OutputArrivesWithin(int fd, int milliseconds) {
     return ::poll(&entry, 1, milliseconds) > 0;
 }
 
-TEST(SleepMarker, HoldsTheDirectChildUntilRemoved) {
+TEST_F(SleepMarker, HoldsTheDirectChildUntilRemoved) {
     ScopedMarker marker;
     if (!marker.created()) {
         GTEST_SKIP() << kMarker << " exists already; someone else is using it";
@@ -87,7 +98,7 @@ TEST(SleepMarker, HoldsTheDirectChildUntilRemoved) {
 // Anyone can create a file in /tmp: only a regular file of root's or of the agent's own
 // user, that nobody else may write, holds a child. Any other marker is ignored, with one
 // log line.
-TEST(SleepMarker, AMarkerAnyoneCouldHavePlantedHoldsNothing) {
+TEST_F(SleepMarker, AMarkerAnyoneCouldHavePlantedHoldsNothing) {
     struct Case {
         const char* name;
         std::function<bool()> make;
@@ -131,7 +142,7 @@ TEST(SleepMarker, AMarkerAnyoneCouldHavePlantedHoldsNothing) {
     }
 }
 
-TEST(SleepMarker, DoesNotHoldTheProcessServiceChild) {
+TEST_F(SleepMarker, DoesNotHoldTheProcessServiceChild) {
     ScopedMarker marker;
     if (!marker.created()) {
         GTEST_SKIP() << kMarker << " exists already; someone else is using it";
@@ -146,7 +157,7 @@ TEST(SleepMarker, DoesNotHoldTheProcessServiceChild) {
 // A held child is a copy of the agent, handlers included; a signal that the agent
 // catches must not run the agent's handler in the child but end the child as the
 // program would be ended. The child is held so that it is surely still before exec.
-TEST(SleepMarker, ASignalTheAgentCatchesEndsAHeldChild) {
+TEST_F(SleepMarker, ASignalTheAgentCatchesEndsAHeldChild) {
     struct sigaction action {
     }, saved{};
     action.sa_handler = [](int) {};

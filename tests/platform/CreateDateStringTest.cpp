@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -41,6 +42,26 @@ TEST_F(CreateDateStringTest, FollowsTheProcessTimeZone) {
     ifxtest::ScopedEnv zone("TZ", std::string("UTC-2"));
     ::tzset();
     EXPECT_STREQ(CreateDateString(0), "01_01_1970-02:00:00");
+}
+
+// The C library reads TZ once unless told again: a zone the agent changes at run time,
+// through the library's shim or its own setenv, must show in the next date, and so must
+// the change back.
+TEST_F(CreateDateStringTest, FollowsAZoneChangedAtRunTime) {
+    struct Case {
+        const char* zone;
+        const char* text;
+    };
+    EXPECT_STREQ(CreateDateString(0), "01_01_1970-00:00:00");
+    for (const Case& c :
+         {Case{"UTC-3", "01_01_1970-03:00:00"}, Case{"UTC+5", "12_31_1969-19:00:00"},
+          Case{"UTC", "01_01_1970-00:00:00"}}) {
+        SCOPED_TRACE(c.zone);
+        ASSERT_EQ(SETENVIRONMENTVARIABLE("TZ", c.zone), 1);
+        EXPECT_STREQ(CreateDateString(0), c.text);
+    }
+    ::setenv("TZ", "UTC-1", 1);
+    EXPECT_STREQ(CreateDateString(0), "01_01_1970-01:00:00");
 }
 
 TEST_F(CreateDateStringTest, YearsBeyondFourDigitsStayInsideTheBuffer) {
