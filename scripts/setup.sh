@@ -10,6 +10,7 @@
 #   fuzz          the libFuzzer targets (scripts/run-fuzzers.sh)
 #   packages      the Debian and RPM packages and their checks (scripts/check-install.sh)
 #   pictures      the documentation's pictures (scripts/draw-pictures.sh)
+#   old-string-abi  the tests built with the old std::string ABI (GoogleTest from source)
 #   ppc64         the tests cross-built for big-endian PowerPC under user-mode emulation
 #   ppc64-system  those on a booted ppc64 kernel (scripts/run-ppc64-system.sh)
 #   all           every one of them: what CI (.ci/run) needs on a fresh machine
@@ -75,6 +76,8 @@ setup_for() {
         fuzz) install_missing no "${demo_packages[@]}" "${fuzz_packages[@]}" ;;
         packages) install_missing yes "${package_packages[@]}" ;;
         pictures) install_missing yes "${picture_packages[@]}" ;;
+        # Debian's GoogleTest is built with the new ABI: the preset builds it from source.
+        old-string-abi) install_missing no "${test_packages[@]}" googletest ;;
         ppc64) install_missing no "${test_packages[@]}" "${cross_packages[@]}" ;;
         ppc64-system)
             install_missing no "${test_packages[@]}" "${cross_packages[@]}" "${system_packages[@]}"
@@ -87,7 +90,7 @@ setup_for() {
             ;;
         *)
             echo "setup: unknown purpose '$1' (demo, tests, faultinject, fuzz, packages," \
-                "pictures, ppc64, ppc64-system or all)" >&2
+                "pictures, old-string-abi, ppc64, ppc64-system or all)" >&2
             exit 2
             ;;
     esac

@@ -1,9 +1,9 @@
 #include "ChildSteps.h"
 
 #include <IfxLib/IfxLib.h>
+#include <IfxLib/platform/NewerSystemCalls.h>
 
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <cstdarg>
 
 #include "ChildLifetime.h"
+#include "DescriptorSweep.h"
 
 namespace ifxlib {
 
@@ -184,18 +185,22 @@ void ConnectStandardStreamsOrExit(ChildLog& log, int input, int output) {
     }
 }
 
+// Marked, not closed: the log file's descriptor must stay usable until exec, since a child
+// that has switched users may not be allowed to open the log again. Every way below also
+// reaches a descriptor opened before the soft limit was lowered: numbering the descriptors
+// up to getdtablesize() would hand such a one to the program.
 void KeepOnlyStandardDescriptorsAcrossExec() {
-    // Marked, not closed: the log file's descriptor must stay usable until exec, since a
-    // child that has switched users may not be allowed to open the log again. One system
-    // call whatever the descriptor limit, which also reaches descriptors opened before the
-    // soft limit was lowered.
-    if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) {
+    constexpr int first = STDERR_FILENO + 1;
+    // One system call whatever the limit (5.11 and later). The child cannot remember that
+    // it failed, it must not write the agent's memory: every launch tries it once.
+    if (::syscall(syscalls::kCloseRange, static_cast<unsigned>(first), ~0U,
+                  syscalls::kCloseRangeCloexec) == 0) {
         return;
     }
-    // Kernels before 5.11: one descriptor at a time, up to the limit.
-    for (int fd = STDERR_FILENO + 1; fd < ::getdtablesize(); ++fd) {
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (MarkListedDescriptorsFrom(first)) {
+        return;
     }
+    MarkDescriptorsUpToHardLimitFrom(first);
 }
 
 void Exec(const ChildLog& log, const char* path, char* const* argv, char* const* envp) {

@@ -91,6 +91,9 @@ void LogExec(const ChildLog& log, const char* path);
 // From here on the log no longer falls back to descriptor 2.
 void ConnectStandardStreamsOrExit(ChildLog& log, int input, int output);
 // Only 0, 1 and 2 may reach the program; the log's descriptors stay usable until exec.
+// Every open descriptor is reached, those above the descriptor limits included, on any
+// kernel; the cost follows the descriptors open, not the limit, wherever close_range or
+// /proc works. Runs after the user switch.
 void KeepOnlyStandardDescriptorsAcrossExec();
 // Executes path. SIGPIPE, which the launch ignores in the agent, goes back to its default
 // first: an ignored signal would survive exec into the program. Returns only on failure.

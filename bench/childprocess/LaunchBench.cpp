@@ -6,6 +6,13 @@
 // fs.nr_open), and lowered to 1024 (argument 2): the cost of a launch must not follow the
 // limit. The counter "nofile" shows the soft limit in force.
 //
+// Older kernels: with IFXBENCH_FAIL_CLOSE_RANGE=<errno> (38 ENOSYS as before 5.9, 22 EINVAL
+// as 5.9 and 5.10) close_range fails for the whole run, through a seccomp filter, and the
+// child finds its descriptors without it. Compare such a run's /1 rows, at the hard limit,
+// with a plain run's: the counter "close_range" is 0 in the first. Running the benchmark
+// under a view of an older kernel (build/default/tests/support/ifxtest-kernel-view 5.4 --
+// bench_childprocess ...) compares the same way; the counter then stays 1.
+//
 // Parent-size axis (BM_ParentSize/<launch>/<MiB>): the same life with the parent holding
 // 0, 512 and 2048 MiB of touched memory, for posix_spawn + waitpid, our two launches, and
 // JxStartChildSharingMemory + JxExecChild of the same program + waitpid, and our two
@@ -21,10 +28,15 @@
 #include <IfxLib/platform/HostServices.h>
 #include <JxLib/JxChildStart.h>
 
+#include <IfxLib/platform/NewerSystemCalls.h>
+
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +44,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +104,31 @@ class DescriptorLimit {
     struct rlimit m_saved {};
 };
 
+// Makes close_range fail with the errno IFXBENCH_FAIL_CLOSE_RANGE names, for this process
+// and its children, as on an older kernel; true when it does.
+bool failCloseRangeAsAskedFor() {
+    const char* wanted = std::getenv("IFXBENCH_FAIL_CLOSE_RANGE");
+    if (wanted == nullptr || *wanted == '\0') {
+        return false;
+    }
+    const unsigned error = static_cast<unsigned>(std::atoi(wanted));
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(ifxlib::syscalls::kCloseRange), 0,
+                 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (error & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog filter{sizeof program / sizeof program[0], program};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+        std::perror("IFXBENCH_FAIL_CLOSE_RANGE: no seccomp filter");
+        std::exit(1);
+    }
+    return true;
+}
+const bool g_closeRangeFails = failCloseRangeAsAskedFor();
+
 // The child's log lines go to a file, as in the agent, not to the terminal.
 class BenchLog {
   public:
@@ -121,6 +159,7 @@ double childrenCpuSeconds() {
 
 void reportCounters(benchmark::State& state, double childrenCpuBefore) {
     state.counters["nofile"] = static_cast<double>(DescriptorLimit::current());
+    state.counters["close_range"] = g_closeRangeFails ? 0 : 1;
     state.counters["child_cpu_us"] = benchmark::Counter(
         (childrenCpuSeconds() - childrenCpuBefore) * 1e6, benchmark::Counter::kAvgIterations);
 }

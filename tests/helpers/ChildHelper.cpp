@@ -5,7 +5,8 @@
 //   ids            "uid=<u> gid=<g> groups=<g1>,<g2>,..."   (sorted)
 //   env <name>     "<value>", or "<unset>"
 //   args           "argc=<n>" then "|<arg>" for each argument
-//   fds            "fds=<n>,<n>,..." (the open descriptors, sorted)
+//   fds            "fds=<n>,<n>,..." (the open descriptors, sorted; found by trying
+//                  every number up to the hard limit where /proc cannot be read)
 //   stderr <text>  "<text>" on standard error instead
 //   exit <code>    ends at once with that code
 //   sleep <ms>     pauses, then answers "slept"
@@ -44,6 +45,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -90,10 +92,24 @@ std::string ids() {
            " groups=" + joined(std::vector<long>(groups.begin(), groups.end()));
 }
 
+std::string probedDescriptors() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return "fds=?";
+    }
+    std::vector<long> fds;
+    for (rlim_t fd = 0; fd < limit.rlim_max; ++fd) {
+        if (::fcntl(static_cast<int>(fd), F_GETFD) != -1) {
+            fds.push_back(static_cast<long>(fd));
+        }
+    }
+    return "fds=" + joined(fds);
+}
+
 std::string openDescriptors() {
     DIR* dir = ::opendir("/proc/self/fd");
     if (dir == nullptr) {
-        return "fds=?";
+        return probedDescriptors();
     }
     std::vector<long> fds;
     while (const dirent* entry = ::readdir(dir)) {
