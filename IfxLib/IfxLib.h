@@ -202,7 +202,8 @@ class IFXLIB_API IfxChildProcess {
     static constexpr unsigned kStopWithLauncher = 1U << 1;
     void SetLaunchOptions(unsigned options);
 
-    // Waits at most milliseconds (a negative bound: no bound) for the child to end. Its
+    // Waits at most milliseconds for the child to end; a negative bound, or one the clock
+    // cannot reach (beyond 2^62 ns, about 146 years: LONG_MAX, say), is no bound. Its
     // status once it has ended; -1 with errno ETIMEDOUT when the bound passed (the child
     // untouched: a later call may wait again), ECHILD when there is no child (no launch,
     // a failed launch, or a child reaped by the caller's own waitpid), ENOSYS without a
@@ -214,21 +215,25 @@ class IFXLIB_API IfxChildProcess {
     // have one). Signals do not cut the wait short.
     int WaitFor(long milliseconds);
 
-    // Ends the child: SIGTERM, up to graceMilliseconds for it to end, then SIGKILL and up to
+    // Ends the child: SIGTERM, then SIGCONT (a stopped utility, by SIGSTOP or by SIGTTIN
+    // reading the terminal from its own group, runs its handler or dies of SIGTERM only
+    // once continued), up to graceMilliseconds for it to end, then SIGKILL and up to
     // 10 seconds more (a process in uninterruptible sleep, on a hung mount say, may not
     // die at once: -1 with ETIMEDOUT after that, the child left to a later call). The status
-    // otherwise (128 + the signal when one ended it). A negative grace sends SIGTERM only
-    // and waits without bound. A child already reaped gives its status and nothing is sent.
-    // With kOwnProcessGroup both signals go to the whole group. Errors as SendSignal's and
+    // otherwise (128 + the signal when one ended it). A grace that is no bound (negative,
+    // or beyond the clock, as for WaitFor) sends SIGTERM and SIGCONT and waits without
+    // bound. A child already reaped gives its status and nothing is sent. With
+    // kOwnProcessGroup every signal goes to the whole group. Errors as SendSignal's and
     // WaitFor's. Stop reads nothing from the output: a utility whose SIGTERM handler writes
     // into a full pipe ends only by SIGKILL, so call Finalize first when the output is no
     // longer wanted.
     int Stop(long graceMilliseconds);
 
     // Sends one signal (0 only checks) to the child, or to its group with kOwnProcessGroup,
-    // without waiting. 0 when sent; -1 with errno ESRCH once the child was reaped (nothing
-    // sent), ECHILD without a child, ENOSYS without a process descriptor, EINVAL for an
-    // invalid signal, or what pidfd_send_signal or kill failed with.
+    // without waiting; exactly that signal (no SIGCONT follows, unlike Stop). 0 when sent; -1 with
+    // errno ESRCH once the child was reaped (nothing sent), ECHILD without a child, ENOSYS without
+    // a process descriptor, EINVAL for an invalid signal, or what pidfd_send_signal or kill failed
+    // with.
     int SendSignal(int signal);
 
     // A descriptor that polls readable (POLLIN) once the child has ended, for a caller's
@@ -242,7 +247,14 @@ class IFXLIB_API IfxChildProcess {
     // with, in *step when step is not null, the exit code the child ends with for it: 81
     // (user and groups), 77 (standard streams), 79 (exec, and the launch options' own
     // steps). A user that does not exist has no errno of its own: ENOENT with 81. -1 with
-    // errno EINPROGRESS while that is not known yet, ECHILD without a launched child. After
+    // errno EINPROGRESS while the child may still be before exec, ECANCELED for a child that
+    // ended before it was known to have reached its program (killed before exec with no
+    // step failed: the sleep marker held it, say), ECHILD without a launched child. The
+    // child records that it reached exec right before the call, so a child killed inside
+    // the exec call itself (a program on a hung mount) counts as having executed; a
+    // program that ran, however briefly, never gives ECANCELED. Once the child has ended
+    // (WaitFor, Stop, Wait returned its status) the answer is final, even while another
+    // process the agent forked meanwhile still holds a copy of the report pipe. After
     // the shared-memory start (the default) a failure is known when the launch returns; a
     // success a moment later, once the kernel has closed the new program's close-on-exec
     // descriptors, which it does just after it lets the launching thread go. After a
@@ -256,8 +268,9 @@ class IFXLIB_API IfxChildProcess {
 
     // Writes length bytes to the child's standard input, as they are (no NUL appended).
     // The count written, which is length unless a write failed or a signal handler
-    // interrupted it after part of the bytes went (as write(2) reports it: the count, and
-    // the next call gives the error; nothing is resumed after a signal); -1 with errno when
+    // interrupted it after part of the bytes went: then the count so far at once (as
+    // write(2) reports it; nothing is resumed after a signal, and the next call gives a
+    // failure's error); -1 with errno when
     // no byte went: EINTR for a signal, EPIPE once the child closed its input, EAGAIN never
     // (the input pipe blocks), EBADF after CloseInput or Finalize, EINVAL for null data
     // with a length. Leaves m_lasterror alone and never finalizes the object.

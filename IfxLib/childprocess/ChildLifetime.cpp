@@ -34,11 +34,18 @@ constexpr long kAfterKillMilliseconds = 10000;
 
 using Clock = std::chrono::steady_clock;
 
+// A bound the clock cannot reach counts as none: the steady clock counts nanoseconds in
+// 64 bits, and the end of a longer bound (LONG_MAX milliseconds, say) would wrap around
+// into the past. Beyond 2^62 ns (about 146 years) the end of the bound, and what the C++
+// library adds to it when it converts it to another clock, still fits.
+constexpr long kLongestBoundMilliseconds = (1LL << 62) / 1000000;
+
 class Deadline {
   public:
     explicit Deadline(long milliseconds)
-        : m_unbounded(milliseconds < 0),
-          m_end(Clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0L))) {}
+        : m_unbounded(milliseconds < 0 || milliseconds > kLongestBoundMilliseconds),
+          m_end(m_unbounded ? Clock::time_point::max()
+                            : Clock::now() + std::chrono::milliseconds(milliseconds)) {}
 
     bool Unbounded() const { return m_unbounded; }
     Clock::time_point End() const { return m_end; }
@@ -122,27 +129,24 @@ int Fail(int error) {
     return -1;
 }
 
-// Under life.mutex: reads what has arrived of the report without blocking.
-void CollectLaunchReportLocked(ChildLifetime& life) {
-    if (life.reportKnown || life.reportFd < 0) {
-        return;
+// Whether the child has ended, without waiting and without reaping it: every record it
+// wrote to the launch's report has arrived by then.
+bool EndedLocked(const ChildLifetime& life) {
+    if (life.reaped) {
+        return true;
     }
-    LaunchReport record{0, 0};
-    ssize_t received;
-    do {
-        received = ::read(life.reportFd, &record, sizeof record);
-    } while (received < 0 && errno == EINTR);
-    if (received < 0) {
-        // EAGAIN: neither executed nor failed yet.
-        return;
+    if (life.pidfd >= 0) {
+        struct pollfd entry {};
+        entry.fd = life.pidfd;
+        entry.events = POLLIN;
+        return ::poll(&entry, 1, 0) > 0;
     }
-    // A whole record (one write of less than PIPE_BUF), or the end of the pipe: the
-    // child's copy of the write end went with its exec or its end. A record cut short
-    // cannot happen; it would be read as no report.
-    life.report = received == static_cast<ssize_t>(sizeof record) ? record : LaunchReport{0, 0};
-    life.reportKnown = true;
-    ::close(life.reportFd);
-    life.reportFd = -1;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(life.child), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        // ECHILD: reaped behind our back, so it has ended.
+        return errno == ECHILD;
+    }
+    return info.si_pid == life.child;
 }
 
 }  // namespace
@@ -151,21 +155,10 @@ ChildLifetime::~ChildLifetime() {
     if (pidfd >= 0) {
         ::close(pidfd);
     }
-    if (reportFd >= 0) {
-        ::close(reportFd);
-    }
 }
 
 int OpenLaunchReport(ChildLifetime& life) {
-    // Non-blocking at both ends in one call: the child's one write of a few bytes into an
-    // empty pipe never waits anyway.
-    int ends[2] = {-1, -1};
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
-        life.reportError = errno;
-        return -1;
-    }
-    life.reportFd = ends[0];
-    return ends[1];
+    return life.report.Open();
 }
 
 void NoteStart(ChildLifetime& life, int reportWriteEnd, pid_t child, bool readReport) {
@@ -174,10 +167,7 @@ void NoteStart(ChildLifetime& life, int reportWriteEnd, pid_t child, bool readRe
     }
     const std::lock_guard<std::mutex> lock(life.mutex);
     if (child <= 0) {
-        if (life.reportFd >= 0) {
-            ::close(life.reportFd);
-            life.reportFd = -1;
-        }
+        life.report.Abandon();
         return;
     }
     life.child = child;
@@ -192,17 +182,8 @@ void NoteStart(ChildLifetime& life, int reportWriteEnd, pid_t child, bool readRe
         life.ownGroup = true;
     }
     if (readReport) {
-        CollectLaunchReportLocked(life);
+        life.report.Collect();
     }
-}
-
-void WriteLaunchReport(int reportWriteEnd, int error, int step) {
-    if (reportWriteEnd < 0) {
-        return;
-    }
-    const LaunchReport record{error, step};
-    // Nobody to tell when it fails: the exit code and the log line still say it.
-    [[maybe_unused]] const ssize_t written = ::write(reportWriteEnd, &record, sizeof record);
 }
 
 int WaitForChild(ChildLifetime& life, JxProcess* process, bool waitThreadStarted,
@@ -303,6 +284,11 @@ int StopChild(ChildLifetime& life, JxProcess* process, bool waitThreadStarted,
     if (SignalChild(life, SIGTERM) != 0 && errno != ESRCH) {
         return -1;
     }
+    // A stopped utility (SIGSTOP, or SIGTTIN reading the terminal from its own group)
+    // would run its SIGTERM handler, or even die of the signal, only once continued.
+    if (SignalChild(life, SIGCONT) != 0 && errno != ESRCH) {
+        return -1;
+    }
     const int status = WaitForChild(life, process, waitThreadStarted, graceMilliseconds);
     if (status >= 0 || errno != ETIMEDOUT || graceMilliseconds < 0) {
         return status;
@@ -328,14 +314,8 @@ int ChildLaunchError(ChildLifetime& life, int* step) {
     if (life.child <= 0) {
         return Fail(ECHILD);
     }
-    CollectLaunchReportLocked(life);
-    if (!life.reportKnown) {
-        return Fail(life.reportError != 0 ? life.reportError : EINPROGRESS);
-    }
-    if (step != nullptr) {
-        *step = life.report.error != 0 ? life.report.step : 0;
-    }
-    return life.report.error;
+    // Asked before the report is read: a child seen ended has written all it will write.
+    return life.report.Answer(EndedLocked(life), step);
 }
 
 }  // namespace ifxlib

@@ -19,15 +19,9 @@
 
 #include <IfxLib/platform/HostServices.h>
 
-namespace ifxlib {
+#include "LaunchReport.h"
 
-// What a child that could not reach its program writes to the launch's report pipe: the
-// errno of the failed step and the exit code the child ends with for it. Eight bytes, one
-// write, well below PIPE_BUF.
-struct LaunchReport {
-    int error;
-    int step;
-};
+namespace ifxlib {
 
 struct ChildLifetime {
     ChildLifetime() = default;
@@ -50,13 +44,7 @@ struct ChildLifetime {
     int status = 0;
     bool waitThreadDone = false;
 
-    // The read end of the launch's report pipe until the report is complete (a record,
-    // or the end of the pipe: the program was executed); reportError when the pipe could
-    // not be made.
-    int reportFd = -1;
-    int reportError = 0;
-    bool reportKnown = false;
-    LaunchReport report{0, 0};
+    LaunchReport report;
 };
 
 // ---- The launch ----------------------------------------------------------------------
@@ -70,8 +58,6 @@ int OpenLaunchReport(ChildLifetime& life);
 // puts it in its own group when asked, and with readReport (the shared-memory start,
 // which returns once the child executed or ended) collects the report at once.
 void NoteStart(ChildLifetime& life, int reportWriteEnd, pid_t child, bool readReport);
-// Runs in the child: one write of the record, nothing else.
-void WriteLaunchReport(int reportWriteEnd, int error, int step);
 
 // ---- Waiting, reaping and signalling -------------------------------------------------
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdarg>
 
-#include "ChildLifetime.h"
+#include "LaunchReport.h"
 
 namespace ifxlib {
 
@@ -56,7 +56,7 @@ void EndChild(int exitCode) {
 }
 
 void FailChild(const ChildLog& log, int error, int exitCode) {
-    WriteLaunchReport(log.launchReport, error, exitCode);
+    WriteLaunchFailure(log.launchReport, error, exitCode);
     EndChild(exitCode);
 }
 
@@ -204,6 +204,9 @@ void Exec(const ChildLog& log, const char* path, char* const* argv, char* const*
     if (::sigaction(SIGPIPE, &defaults, nullptr) != 0) {
         LogLine(log, "Child cannot restore SIGPIPE, errno %d", GETLASTERROR());
     }
+    // From here on only a failed exec is reported: a child that dies before this record
+    // never ran the program.
+    WriteLaunchStage(log.launchReport, LaunchStage::kExecuting);
     // JxExecChild, not execve: a child started sharing memory still has every signal
     // blocked here and gets the launching thread's mask back only at the exec itself; in a
     // forked child it is a plain execve.

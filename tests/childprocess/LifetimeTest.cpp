@@ -16,12 +16,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "childprocess/ChildTestSupport.h"
@@ -247,6 +250,90 @@ TEST_P(Lifetime, SendSignalReachesTheChildOnly) {
     EXPECT_EQ(m_child.WaitFor(kHangBound), kKilled);
 }
 
+// A stopped utility runs its SIGTERM handler only once continued: Stop continues it.
+TEST_P(Lifetime, StopContinuesAStoppedUtility) {
+    struct Case {
+        const char* name;
+        unsigned options;
+        int stopSignal;
+        long grace;
+    };
+    // SIGSTOP alone: the terminal's stop signals are discarded in an orphaned process
+    // group, as a test's may be.
+    const Case cases[] = {
+        {"stopped", 0, SIGSTOP, kHangBound},
+        {"stopped, no grace bound", 0, SIGSTOP, -1},
+        {"stopped, own group", IfxChildProcess::kOwnProcessGroup, SIGSTOP, kHangBound},
+        {"stopped, own group, no grace bound", IfxChildProcess::kOwnProcessGroup, SIGSTOP, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IfxChildProcess child;
+        child.SetLaunchOptions(c.options);
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        ASSERT_EQ(ifxtest::Ask(child, "on-term 7"), "trapping");
+        ASSERT_EQ(::kill(child.m_childpid, c.stopSignal), 0);
+        siginfo_t info{};
+        ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(child.m_childpid), &info, WSTOPPED | WNOWAIT),
+                  0);
+        ASSERT_EQ(info.si_code, CLD_STOPPED);
+        EXPECT_EQ(child.Stop(c.grace), 7);
+    }
+}
+
+// Every long is a bound or none: one the clock cannot reach waits for the end, as a
+// negative one does, and never times out at once.
+TEST_P(Lifetime, HugeAndNegativeBoundsMeanNoBound) {
+    struct Case {
+        long bound;
+        bool endsByItself;  // otherwise it holds until stopped
+        int waitResult;     // WaitFor's: the status, or -1 with ETIMEDOUT
+    };
+    const Case cases[] = {
+        {0, false, -1},      {1, false, -1}, {INT_MAX, true, 7},         {LONG_MAX, true, 7},
+        {LONG_MIN, true, 7}, {-1, true, 7},  {10000000000000L, true, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("WaitFor(" + std::to_string(c.bound) + ")");
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        if (c.endsByItself) {
+            args.argv = std::vector<std::string>{args.path, "--commands", "sleep 20", "exit 7"};
+        }
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        errno = 0;
+        EXPECT_EQ(child.WaitFor(c.bound), c.waitResult);
+        if (c.waitResult < 0) {
+            EXPECT_EQ(errno, ETIMEDOUT);
+            EXPECT_EQ(child.Stop(kHangBound), kTerminated);
+        }
+    }
+    // Stop: a grace the clock cannot reach is no grace bound (SIGTERM, the handler's
+    // status); a short one against a utility that ignores SIGTERM ends in SIGKILL.
+    struct StopCase {
+        long grace;
+        bool ignoresSigterm;
+        int status;
+    };
+    const StopCase stopCases[] = {
+        {INT_MAX, false, 7}, {LONG_MAX, false, 7}, {LONG_MIN, false, 7},
+        {-1, false, 7},      {0, true, kKilled},   {1, true, kKilled},
+    };
+    for (const StopCase& c : stopCases) {
+        SCOPED_TRACE("Stop(" + std::to_string(c.grace) + ")");
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        ASSERT_EQ(ifxtest::Ask(child, c.ignoresSigterm ? "ignore 15" : "on-term 7"),
+                  c.ignoresSigterm ? "ignoring" : "trapping");
+        EXPECT_EQ(child.Stop(c.grace), c.status);
+    }
+}
+
 // A process the utility started goes with it when the utility leads its own group, and is
 // left to the caller otherwise.
 TEST_P(Lifetime, StopReachesTheUtilitysGroupOnlyWithTheOption) {
@@ -440,6 +527,66 @@ TEST_P(Lifetime, BytesWithNulsRoundTripAndCloseInputEndsTheUtility) {
     EXPECT_EQ(count, 0);
     EXPECT_EQ(received, data);
     EXPECT_EQ(m_child.WaitFor(kHangBound), 0);
+}
+
+// A signal whose handler was installed without SA_RESTART ends WriteBytes: the count that
+// went, or -1 with EINTR when nothing did. The utility reads nothing meanwhile.
+TEST_P(Lifetime, ASignalEndsWriteBytesWithTheCountSoFar) {
+    if (!ifxtest::SystemCallNumbersAreOurs()) {
+        GTEST_SKIP() << "cannot tell from /proc when the write blocks";
+    }
+    struct sigaction action {
+    }, saved{};
+    action.sa_handler = [](int) {};  // no SA_RESTART
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &saved), 0);
+    struct Case {
+        const char* name;
+        bool pipeFullFirst;
+        size_t length;
+    };
+    const Case cases[] = {
+        {"1 MiB into an empty pipe", false, 1 << 20},
+        {"one byte into a full pipe", true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IfxChildProcess child;
+        ifxtest::LaunchArgs args;
+        args.event = &m_event;
+        ASSERT_EQ(ifxtest::LaunchChild(child, GetParam(), args), 0);
+        ASSERT_EQ(ifxtest::Ask(child, "hold"), "holding");
+        if (c.pipeFullFirst) {
+            const int capacity = ::fcntl(child.m_phpipepw[1], F_GETPIPE_SZ);
+            ASSERT_GT(capacity, 0);
+            const std::string fill(static_cast<size_t>(capacity), 'f');
+            ASSERT_EQ(child.WriteBytes(fill.data(), fill.size()), capacity);
+        }
+        const std::string data(c.length, 'x');
+        std::atomic<pid_t> writer{0};
+        long written = 0;
+        int error = 0;
+        std::thread thread([&] {
+            writer = static_cast<pid_t>(::syscall(SYS_gettid));
+            errno = 0;
+            written = child.WriteBytes(data.data(), data.size());
+            error = errno;
+        });
+        while (writer == 0) {
+            ifxtest::PauseBeforeLookingAgain();
+        }
+        ifxtest::WaitUntilBlockedIn(writer, SYS_write);
+        ASSERT_EQ(::pthread_kill(thread.native_handle(), SIGUSR1), 0);
+        thread.join();
+        if (c.pipeFullFirst) {
+            EXPECT_EQ(written, -1);
+            EXPECT_EQ(error, EINTR);
+        } else {
+            EXPECT_GT(written, 0);
+            EXPECT_LT(written, static_cast<long>(c.length));
+        }
+        EXPECT_EQ(child.Stop(kHangBound), kTerminated);
+    }
+    ::sigaction(SIGUSR1, &saved, nullptr);
 }
 
 TEST_P(Lifetime, ByteCallsReportErrorsThroughErrno) {

@@ -19,6 +19,10 @@
 //   ignore <n>     ignores signal n from then on, answers "ignoring"
 //   grandchild     starts a process of its own (in its process group, its streams on
 //                  /dev/null) that waits until a signal ends it; answers "<pid>" of it
+//   stubborn-grandchild
+//                  the same, but the process ignores SIGTERM and keeps the helper's
+//                  standard output open, so that the output ends only once it has gone
+//   on-term <code> catches SIGTERM and then ends with that code; answers "trapping"
 //
 // At the end of its input it exits with 0.
 //
@@ -145,17 +149,29 @@ std::string disposition(int signal) {
     }
 }
 
-// The grandchild keeps none of our streams, so that the end of our output is ours alone.
-pid_t startGrandchild() {
+// The grandchild keeps none of our streams, so that the end of our output is ours alone;
+// a stubborn one keeps our output and survives SIGTERM.
+pid_t startGrandchild(bool stubborn) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
         for (int fd = 0; fd <= 2; ++fd) {
-            ::dup2(null, fd);
+            if (!stubborn || fd != STDOUT_FILENO) {
+                ::dup2(null, fd);
+            }
+        }
+        if (stubborn) {
+            ::signal(SIGTERM, SIG_IGN);
         }
         holdForever();
     }
     return pid;
+}
+
+int g_exitOnTerm = 0;
+
+void exitOnTerm(int) {
+    ::_exit(g_exitOnTerm);
 }
 
 void run(const std::string& command) {
@@ -197,8 +213,14 @@ void run(const std::string& command) {
     } else if (verb == "ignore") {
         ::signal(std::atoi(rest.c_str()), SIG_IGN);
         writeAll(STDOUT_FILENO, "ignoring\n");
-    } else if (verb == "grandchild") {
-        writeAll(STDOUT_FILENO, std::to_string(startGrandchild()) + "\n");
+    } else if (verb == "grandchild" || verb == "stubborn-grandchild") {
+        writeAll(STDOUT_FILENO, std::to_string(startGrandchild(verb != "grandchild")) + "\n");
+    } else if (verb == "on-term") {
+        g_exitOnTerm = std::atoi(rest.c_str());
+        struct sigaction action {};
+        action.sa_handler = exitOnTerm;
+        ::sigaction(SIGTERM, &action, nullptr);
+        writeAll(STDOUT_FILENO, "trapping\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");
