@@ -149,6 +149,9 @@ void ApplyLauncherOptionOrExit(const ChildLog& log, unsigned options, pid_t laun
         LogLine(log, "Child's launcher has ended");
         FailChild(log, ESRCH, kChildExecFailed);
     }
+    // A forked start's launch returns only now: until then its thread keeps living, so the
+    // signal cannot miss that thread's end.
+    WriteLaunchStage(log.launchReport, LaunchStage::kTiedToLauncher);
 }
 
 void LogEnvironment(const ChildLog& log, char** envName, char** envValue) {

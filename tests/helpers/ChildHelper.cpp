@@ -17,11 +17,12 @@
 //   fork-hold      starts a process that holds the helper's descriptors (its output pipe
 //                  among them) until killed, and answers "<pid>" of that process
 //   ignore <n>     ignores signal n from then on, answers "ignoring"
-//   grandchild     starts a process of its own (in its process group, its streams on
-//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it
-//   stubborn-grandchild
-//                  the same, but the process ignores SIGTERM and keeps the helper's
-//                  standard output open, so that the output ends only once it has gone
+//   grandchild [keep-output] [ignore-term]
+//                  starts a process of its own (in its process group, its streams on
+//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it.
+//                  keep-output: it keeps the helper's standard output instead, so that
+//                  the output ends only once it has gone too; ignore-term: it ignores
+//                  SIGTERM
 //   on-term <code> catches SIGTERM and then ends with that code; answers "trapping"
 //
 // At the end of its input it exits with 0.
@@ -149,18 +150,20 @@ std::string disposition(int signal) {
     }
 }
 
-// The grandchild keeps none of our streams, so that the end of our output is ours alone;
-// a stubborn one keeps our output and survives SIGTERM.
-pid_t startGrandchild(bool stubborn) {
+// The grandchild keeps none of our streams, so that the end of our output is ours alone,
+// unless it is to keep our output.
+pid_t startGrandchild(const std::string& options) {
+    const bool keepOutput = options.find("keep-output") != std::string::npos;
+    const bool ignoreTerm = options.find("ignore-term") != std::string::npos;
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
         for (int fd = 0; fd <= 2; ++fd) {
-            if (!stubborn || fd != STDOUT_FILENO) {
+            if (!keepOutput || fd != STDOUT_FILENO) {
                 ::dup2(null, fd);
             }
         }
-        if (stubborn) {
+        if (ignoreTerm) {
             ::signal(SIGTERM, SIG_IGN);
         }
         holdForever();
@@ -213,8 +216,8 @@ void run(const std::string& command) {
     } else if (verb == "ignore") {
         ::signal(std::atoi(rest.c_str()), SIG_IGN);
         writeAll(STDOUT_FILENO, "ignoring\n");
-    } else if (verb == "grandchild" || verb == "stubborn-grandchild") {
-        writeAll(STDOUT_FILENO, std::to_string(startGrandchild(verb != "grandchild")) + "\n");
+    } else if (verb == "grandchild") {
+        writeAll(STDOUT_FILENO, std::to_string(startGrandchild(rest)) + "\n");
     } else if (verb == "on-term") {
         g_exitOnTerm = std::atoi(rest.c_str());
         struct sigaction action {};
