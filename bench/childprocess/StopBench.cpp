@@ -1,9 +1,10 @@
-// Stop-to-status: how long Stop takes to end an obedient utility (the helper program, which
-// dies of SIGTERM) and return its status, measured from the call alone. Axes: the utility
-// in the agent's group (0) or leading its own (1), and with the kernel's process
-// descriptors (0) or with the library refused them, as on a kernel before 5.3 (1): then
-// Stop's grace is watched by the watcher thread. With a group the leader's end is followed
-// by a look for the group's other members.
+// Stop-to-status by process group and process descriptors (BM_StopToStatus in
+// LaunchBench.cpp covers the two launches and the wait thread): how long Stop takes to end
+// an obedient utility (the helper program, which dies of SIGTERM) and return its status,
+// the call alone timed. Axes: the utility in the agent's group (0) or leading its own (1);
+// with the kernel's process descriptors (0) or with the library refused them as before
+// Linux 5.3 (1), when the watcher thread watches the grace. With a group, the leader's end
+// is followed by a look for the group's other members in /proc.
 
 #include <benchmark/benchmark.h>
 
@@ -32,7 +33,7 @@ bool AnswerArrives(IfxChildProcess& child) {
     return true;
 }
 
-void BM_StopToStatus(benchmark::State& state) {
+void BM_StopToStatusByGroupAndDescriptors(benchmark::State& state) {
     const bool ownGroup = state.range(0) != 0;
     ifxtest::SetProcessDescriptors(state.range(1) != 0
                                        ? ifxtest::ProcessDescriptors::kNone
@@ -66,7 +67,7 @@ void BM_StopToStatus(benchmark::State& state) {
     ifxtest::SetProcessDescriptors(ifxtest::ProcessDescriptors::kAsTheKernelHas);
 }
 
-BENCHMARK(BM_StopToStatus)
+BENCHMARK(BM_StopToStatusByGroupAndDescriptors)
     ->ArgNames({"group", "nodescriptors"})
     ->ArgsProduct({{0, 1}, {0, 1}})
     ->UseManualTime()
