@@ -56,7 +56,8 @@ struct IfxChildParam {
 // descriptor. A caller's EvEvent must outlive the object. The destructor closes the pipe
 // ends the object still holds (so that a child waiting for the end of its input ends),
 // then waits for the wait thread before it releases anything else, the process descriptor
-// last; it never signals the child and, without a wait thread, never waits for it.
+// last; it never signals the child and, without a wait thread, never waits for it (a
+// watcher thread, see WaitFor, still watching a running child ends with the child).
 //
 // Launches and the process environment: a launch copies the environment, its array and
 // its strings (and with it IFXLIB_LAUNCH, JX_LOG_FILE and JX_DEBUG_LEVEL), into memory of
@@ -154,9 +155,9 @@ class IFXLIB_API IfxChildProcess {
     // status (exit code, or 128 + signal), or -1 when there is no status to report.
     // Clears m_lasterror on entry. Wait, the wait thread, WaitFor and Stop reap through one
     // lock and keep the status, so whichever reaps first, the others get the same status:
-    // Wait beside a running wait thread, or after WaitFor, is safe. Only without a process
-    // descriptor (see below) do a Wait and a wait thread waiting at the same time race,
-    // and one of the two gets no status. -1 after Initialize, whoever reaped the child.
+    // Wait beside a running wait thread, or after WaitFor, is safe, on every kernel. -1
+    // after Initialize, whoever reaped the child, and -1 when someone outside the object
+    // reaped it (see "Reaping" below).
     int Wait(unsigned long timeout);
 
     // Closes the pipe ends the object still holds, and the child's ends that a launch
@@ -171,12 +172,36 @@ class IFXLIB_API IfxChildProcess {
     // which the wait thread writes and where a status of 110 could not be told from
     // ETIMEDOUT. Statuses are those Wait reports: 0, the exit code, or 128 + signal.
     //
-    // They work through the child's process descriptor (pidfd), which the launch opens
-    // and the destructor closes; where the kernel has none (before Linux 5.3, some
-    // emulators) they fail with ENOSYS and nothing is signalled by number. Reaping: a
-    // caller uses either these calls (with Wait and BeginWait, which they agree with) or
-    // its own waitpid(m_childpid), never both: a child reaped behind the object's back
-    // leaves them ECHILD.
+    // The same results on every kernel from Linux 3.10. The launch opens the child's
+    // process descriptor (pidfd, Linux 5.3) where the kernel has one; the destructor closes
+    // it. The child is watched without reaping it (WEXITED | WNOWAIT) and reaped only under
+    // the object's lock, which every signal takes too: while the child is unreaped its
+    // number cannot be reused, so where a signal must go by number (no descriptor, or the
+    // group before Linux 6.9) it is as safe as one through the descriptor. With a
+    // descriptor: pidfd_send_signal, PIDFD_SIGNAL_PROCESS_GROUP for the group (6.9),
+    // waitid(P_PIDFD) to check and reap (5.4). A kernel, emulator or container that refuses
+    // one of these calls (ENOSYS, EINVAL for a flag, EPERM from an older seccomp profile)
+    // gets the number instead, for that child; another error (EMFILE, say) only means this
+    // child has no descriptor. Without a descriptor, a bounded wait (WaitFor, Stop's grace)
+    // and ExitDescriptor need a watcher thread of the library's, started the first time one
+    // of them is asked for: it blocks all signals, waits in waitid(P_PID, ..., WNOWAIT)
+    // and ends by itself when the child ends, also when the object was destroyed first.
+    //
+    // Reaping: the object reaps the child (after InitializeLinux through the process
+    // service, which reaps by number: the object first checks, without reaping, that the
+    // child is still its own and unreaped). Unsupported agent settings that reap behind
+    // the object: SIGCHLD set to SIG_IGN, SA_NOCLDWAIT, a waitpid(-1) reaper, a waitpid of
+    // its own on m_childpid. The calls find such a child gone when they check (through the
+    // descriptor: certain; by number: they see ECHILD, unless another child of the agent
+    // took the number meanwhile) and then give -1 with errno ECHILD, WaitFor within its
+    // bound, and send nothing by number. A signal by number follows such a check under
+    // the lock, which narrows the window against a foreign reaper but cannot close it: a
+    // process that takes the number between the check and kill(2) would get the signal.
+    // With a process descriptor (and, for the group, Linux 6.9) no signal can reach a
+    // stranger. The descriptor is opened by number right after the start (the process
+    // service's fork returns a number) and checked to be the unreaped child at once, so a
+    // child reaped elsewhere at once (SIGCHLD ignored, a program that fails at once) leaves
+    // the object without one: the calls then give ECHILD.
 
     // Launch options, set before Initialize or InitializeLinux (no effect on a child
     // already started). 0, the default: the utility shares the agent's process group and
@@ -185,56 +210,75 @@ class IFXLIB_API IfxChildProcess {
     // kOwnProcessGroup: the child leads a process group of its own (setpgid before exec,
     // and by the parent too, so that a stop right after the launch cannot miss the group).
     // Stop and SendSignal then signal the whole group, so processes the utility started go
-    // too, unless they left the group (setsid, setpgid). Only while the leader is not yet
-    // reaped: after that its number may be reused, nothing is sent, and what it left
-    // running is the caller's. Off by default: outside the terminal's foreground group a
-    // utility that reads the terminal is stopped by SIGTTIN, and callers may rely on
-    // sharing the agent's group.
+    // too, unless they left the group (setsid, setpgid); Stop empties the group (see Stop).
+    // Once the leader is reaped nothing is sent (ESRCH). Off by default: outside the terminal's
+    // foreground group a utility that reads the terminal is stopped by SIGTTIN, and callers may
+    // rely on sharing the agent's group.
     //
     // kStopWithLauncher: the kernel kills the utility (SIGKILL) when the launching thread
     // ends (PR_SET_PDEATHSIG, set after the user switch, which clears it, and followed by
-    // a check that the launcher still lives). It fires when the thread that called the
-    // launch ends, not only the process: an agent that launches from short-lived worker
-    // threads must not use it. It reaches the utility process alone, not what it forked
-    // (combine with kOwnProcessGroup and Stop for those), and executing a set-user-ID,
-    // set-group-ID or file-capability program clears it.
+    // a check that the launcher still lives). The launch returns only once the child has
+    // set it (or failed, or ended), after the forked start too, so a thread that ends
+    // right after the launch takes the utility with it. A child the sleep marker holds is
+    // held before that point, so such a launch waits until the marker is removed. It
+    // fires when the thread that called the launch ends, not only the process: an agent that
+    // launches from short-lived worker threads must not use it. It reaches the utility process
+    // alone, not what it forked (combine with kOwnProcessGroup and Stop for those), and executing a
+    // set-user-ID, set-group-ID or file-capability program clears it.
     static constexpr unsigned kOwnProcessGroup = 1U << 0;
     static constexpr unsigned kStopWithLauncher = 1U << 1;
     void SetLaunchOptions(unsigned options);
 
-    // Waits at most milliseconds (a negative bound: no bound) for the child to end. Its
+    // Waits at most milliseconds for the child to end; a negative bound, or one the clock
+    // cannot reach (beyond 2^62 ns, about 146 years: LONG_MAX, say), is no bound. Its
     // status once it has ended; -1 with errno ETIMEDOUT when the bound passed (the child
     // untouched: a later call may wait again), ECHILD when there is no child (no launch,
-    // a failed launch, or a child reaped by the caller's own waitpid), ENOSYS without a
-    // process descriptor (unless the wait thread runs, whose status it then waits for),
-    // or what poll or waitpid failed with. Beside a running wait thread it waits for the
+    // a failed launch, or a child reaped outside the object, see "Reaping"), what
+    // starting the watcher failed with (EAGAIN, EMFILE; without a process descriptor and
+    // with a bound only), or what poll or waitpid failed with. A Stop under way in
+    // another thread is waited for within the bound. Beside a running wait thread it waits for the
     // status that thread stores (its report members are set by the time WaitFor returns);
     // otherwise it reaps the child itself, after either launch (after InitializeLinux, Wait
     // or a later wait thread then reports the same status; after Initialize they never
     // have one). Signals do not cut the wait short.
     int WaitFor(long milliseconds);
 
-    // Ends the child: SIGTERM, up to graceMilliseconds for it to end, then SIGKILL and up to
+    // Ends the child: SIGTERM, then SIGCONT (a stopped utility, by SIGSTOP or by SIGTTIN
+    // reading the terminal from its own group, runs its handler or dies of SIGTERM only
+    // once continued), up to graceMilliseconds for it to end, then SIGKILL and up to
     // 10 seconds more (a process in uninterruptible sleep, on a hung mount say, may not
     // die at once: -1 with ETIMEDOUT after that, the child left to a later call). The status
-    // otherwise (128 + the signal when one ended it). A negative grace sends SIGTERM only
-    // and waits without bound. A child already reaped gives its status and nothing is sent.
-    // With kOwnProcessGroup both signals go to the whole group. Errors as SendSignal's and
-    // WaitFor's. Stop reads nothing from the output: a utility whose SIGTERM handler writes
-    // into a full pipe ends only by SIGKILL, so call Finalize first when the output is no
-    // longer wanted.
+    // otherwise (128 + the signal when one ended it). A grace that is no bound (negative,
+    // or beyond the clock, as for WaitFor) sends SIGTERM and SIGCONT and waits without
+    // bound. A child already reaped gives its status and nothing is sent. With
+    // kOwnProcessGroup every signal goes to the whole group, and Stop empties it: the
+    // leader is kept unreaped meanwhile (its zombie holds the group's number), Stop waits
+    // out the grace for the leader and for every other member, then sends SIGKILL to the
+    // group if anything is left, and only then reaps the leader; the status stays the
+    // leader's. No event says a group is empty: once the leader has ended, Stop looks for
+    // other members in /proc at once and then after 1, 2, 4, ... up to every 50 ms (each
+    // look reads every process's stat line), so a utility that ends at once but leaves a
+    // process that ignores SIGTERM takes the whole grace. Meanwhile the wait thread, Wait
+    // and WaitFor hold off reaping; a second Stop gets the first one's result. Errors as
+    // SendSignal's and WaitFor's. Stop reads nothing from the output: a utility whose SIGTERM
+    // handler writes into a full pipe ends only by SIGKILL, so call Finalize first when the output
+    // is no longer wanted.
     int Stop(long graceMilliseconds);
 
     // Sends one signal (0 only checks) to the child, or to its group with kOwnProcessGroup,
-    // without waiting. 0 when sent; -1 with errno ESRCH once the child was reaped (nothing
-    // sent), ECHILD without a child, ENOSYS without a process descriptor, EINVAL for an
-    // invalid signal, or what pidfd_send_signal or kill failed with.
+    // without waiting; exactly that signal (no SIGCONT follows, unlike Stop). 0 when sent
+    // (to an ended but unreaped child too, which it does not reach); -1 with errno ESRCH
+    // once the object reaped the child (nothing sent), ECHILD without a child or for a
+    // child reaped outside the object (nothing sent), EINVAL for an invalid signal, or what
+    // pidfd_send_signal or kill failed with (EPERM).
     int SendSignal(int signal);
 
     // A descriptor that polls readable (POLLIN) once the child has ended, for a caller's
-    // own poll loop over the output and the end at once; it stays readable. The object
-    // owns it (closed by the destructor): never close it or read from it. -1 with errno
-    // ECHILD without a child, ENOSYS without a process descriptor.
+    // own poll loop over the output and the end at once; it stays readable. The process
+    // descriptor, or without one an eventfd the watcher makes readable (the first call
+    // starts the watcher). The object owns it (closed by the destructor): never close it
+    // or read from it. -1 with errno ECHILD without a child, or what starting the watcher
+    // failed with (EMFILE, EAGAIN).
     int ExitDescriptor() const;
 
     // Why the launch's child did not reach its program. 0 once it executed the program
@@ -242,7 +286,14 @@ class IFXLIB_API IfxChildProcess {
     // with, in *step when step is not null, the exit code the child ends with for it: 81
     // (user and groups), 77 (standard streams), 79 (exec, and the launch options' own
     // steps). A user that does not exist has no errno of its own: ENOENT with 81. -1 with
-    // errno EINPROGRESS while that is not known yet, ECHILD without a launched child. After
+    // errno EINPROGRESS while the child may still be before exec, ECANCELED for a child that
+    // ended before it was known to have reached its program (killed before exec with no
+    // step failed: the sleep marker held it, say), ECHILD without a launched child. The
+    // child records that it reached exec right before the call, so a child killed inside
+    // the exec call itself (a program on a hung mount) counts as having executed; a
+    // program that ran, however briefly, never gives ECANCELED. Once the child has ended
+    // (WaitFor, Stop, Wait returned its status) the answer is final, even while another
+    // process the agent forked meanwhile still holds a copy of the report pipe. After
     // the shared-memory start (the default) a failure is known when the launch returns; a
     // success a moment later, once the kernel has closed the new program's close-on-exec
     // descriptors, which it does just after it lets the launching thread go. After a
@@ -256,8 +307,9 @@ class IFXLIB_API IfxChildProcess {
 
     // Writes length bytes to the child's standard input, as they are (no NUL appended).
     // The count written, which is length unless a write failed or a signal handler
-    // interrupted it after part of the bytes went (as write(2) reports it: the count, and
-    // the next call gives the error; nothing is resumed after a signal); -1 with errno when
+    // interrupted it after part of the bytes went: then the count so far at once (as
+    // write(2) reports it; nothing is resumed after a signal, and the next call gives a
+    // failure's error); -1 with errno when
     // no byte went: EINTR for a signal, EPIPE once the child closed its input, EAGAIN never
     // (the input pipe blocks), EBADF after CloseInput or Finalize, EINVAL for null data
     // with a length. Leaves m_lasterror alone and never finalizes the object.

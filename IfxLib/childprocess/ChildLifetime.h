@@ -2,12 +2,16 @@
 
 // The state an IfxChildProcess keeps beyond its public members, behind one pointer so that
 // the class keeps its size: the launch options, the child's process descriptor, the status
-// once the child is reaped, and the launch's error report.
+// once the child is reaped, and the launch's report.
 //
-// Reaping: whoever reaps the child (Wait, the wait thread, WaitFor, Stop) first waits
-// until the process descriptor polls readable, then reaps under mutex and stores the
-// status here. A group signal is sent under the same mutex after checking that the
-// leader is not reaped, so the group's number cannot have been reused meanwhile.
+// Observing and reaping: the child is watched without reaping it (poll on its process
+// descriptor; without one, waitid(..., WEXITED | WNOWAIT) on its number, in the waiting
+// thread or in the watcher) and reaped only under mutex, after a check without reaping that
+// it is still ours and unreaped. Every signal is sent under the same mutex: while the
+// child is unreaped its number cannot be reused, so a signal by number (where there is no
+// descriptor, or for the group before Linux 6.9) is as safe as one through a descriptor,
+// as long as nobody outside the library reaps the child. A child found reaped by someone
+// else is "lost": the calls then give ECHILD and send nothing.
 
 #include <sys/types.h>
 
@@ -19,15 +23,10 @@
 
 #include <IfxLib/platform/HostServices.h>
 
-namespace ifxlib {
+#include "ChildWatcher.h"
+#include "LaunchReport.h"
 
-// What a child that could not reach its program writes to the launch's report pipe: the
-// errno of the failed step and the exit code the child ends with for it. Eight bytes, one
-// write, well below PIPE_BUF.
-struct LaunchReport {
-    int error;
-    int step;
-};
+namespace ifxlib {
 
 struct ChildLifetime {
     ChildLifetime() = default;
@@ -40,38 +39,45 @@ struct ChildLifetime {
 
     // Set by a successful launch.
     pid_t child = 0;
-    int pidfd = -1;
-    int pidfdError = ECHILD;
     bool ownGroup = false;
+    // The process descriptor, -1 without one, and what the kernel was found to lack for
+    // it (each tried once for this child).
+    int pidfd = -1;
+    bool waitThroughDescriptor = true;
+    bool signalThroughDescriptor = true;
+    bool signalGroupThroughDescriptor = true;
 
     std::mutex mutex;
-    std::condition_variable waitThreadEnded;
+    // Any of the flags below changed.
+    std::condition_variable changed;
     bool reaped = false;
     int status = 0;
+    bool lost = false;
     bool waitThreadDone = false;
+    // A Stop is under way: it reaps the child itself once the group is empty, and every
+    // other reaper holds off until then.
+    bool stopping = false;
+    // Threads in a waitid(P_PID, ..., WNOWAIT) on the child's number outside the lock;
+    // the child is reaped only once they have returned, so that none of them waits on a
+    // number another process took since.
+    int observers = 0;
+    ChildWatcher watcher;
 
-    // The read end of the launch's report pipe until the report is complete (a record,
-    // or the end of the pipe: the program was executed); reportError when the pipe could
-    // not be made.
-    int reportFd = -1;
-    int reportError = 0;
-    bool reportKnown = false;
-    LaunchReport report{0, 0};
+    LaunchReport report;
 };
 
 // ---- The launch ----------------------------------------------------------------------
 
-// Makes the report pipe, close-on-exec and non-blocking at both ends. The
-// write end for the child, or -1 (the launch goes on without a report; LaunchError then
-// gives the pipe's errno).
+// Makes the report pipe: the write end for the child, or -1 (LaunchError then gives the
+// pipe's errno).
 int OpenLaunchReport(ChildLifetime& life);
 // The parent's part once the start has returned: closes the write end (only the child's
-// copy may keep the pipe open), and for a started child opens its process descriptor,
-// puts it in its own group when asked, and with readReport (the shared-memory start,
-// which returns once the child executed or ended) collects the report at once.
-void NoteStart(ChildLifetime& life, int reportWriteEnd, pid_t child, bool readReport);
-// Runs in the child: one write of the record, nothing else.
-void WriteLaunchReport(int reportWriteEnd, int error, int step);
+// copy may keep the pipe open), and for a started child opens its process descriptor and
+// puts it in its own group when asked. After the shared-memory start (sharedStart, which
+// returns once the child executed or ended) it collects the report at once; after a forked
+// start with kStopWithLauncher it waits until the child has set its parent-death signal
+// (or failed, or ended).
+void NoteStart(ChildLifetime& life, int reportWriteEnd, pid_t child, bool sharedStart);
 
 // ---- Waiting, reaping and signalling -------------------------------------------------
 
@@ -86,7 +92,7 @@ void NoteWaitThreadEnded(ChildLifetime& life);
 int SignalChild(ChildLifetime& life, int signal);
 int StopChild(ChildLifetime& life, JxProcess* process, bool waitThreadStarted,
               long graceMilliseconds);
-int ChildExitDescriptor(const ChildLifetime& life);
+int ChildExitDescriptor(ChildLifetime& life);
 int ChildLaunchError(ChildLifetime& life, int* step);
 
 }  // namespace ifxlib

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstdarg>
 
-#include "ChildLifetime.h"
 #include "DescriptorSweep.h"
+#include "LaunchReport.h"
 
 namespace ifxlib {
 
@@ -57,7 +57,7 @@ void EndChild(int exitCode) {
 }
 
 void FailChild(const ChildLog& log, int error, int exitCode) {
-    WriteLaunchReport(log.launchReport, error, exitCode);
+    WriteLaunchFailure(log.launchReport, error, exitCode);
     EndChild(exitCode);
 }
 
@@ -150,6 +150,9 @@ void ApplyLauncherOptionOrExit(const ChildLog& log, unsigned options, pid_t laun
         LogLine(log, "Child's launcher has ended");
         FailChild(log, ESRCH, kChildExecFailed);
     }
+    // A forked start's launch returns only now: until then its thread keeps living, so the
+    // signal cannot miss that thread's end.
+    WriteLaunchStage(log.launchReport, LaunchStage::kTiedToLauncher);
 }
 
 void LogEnvironment(const ChildLog& log, char** envName, char** envValue) {
@@ -209,6 +212,9 @@ void Exec(const ChildLog& log, const char* path, char* const* argv, char* const*
     if (::sigaction(SIGPIPE, &defaults, nullptr) != 0) {
         LogLine(log, "Child cannot restore SIGPIPE, errno %d", GETLASTERROR());
     }
+    // From here on only a failed exec is reported: a child that dies before this record
+    // never ran the program.
+    WriteLaunchStage(log.launchReport, LaunchStage::kExecuting);
     // JxExecChild, not execve: a child started sharing memory still has every signal
     // blocked here and gets the launching thread's mask back only at the exec itself; in a
     // forked child it is a plain execve.

@@ -100,8 +100,9 @@ long IfxChildProcess::WriteBytes(const void* data, size_t length) {
     }
     const auto* bytes = static_cast<const char*>(data);
     size_t done = 0;
-    // A pipe takes a large write in pieces; every piece after the first is resumed, but a
-    // signal stops the loop like a failure does, reporting what already went.
+    // A blocking pipe takes a write whole unless a signal handler interrupts it (or the
+    // reader goes) part way: write then returns what went, and so does this call, as the
+    // caller's signal was meant to end it. The loop only splits a length beyond SSIZE_MAX.
     while (done < length) {
         const size_t piece = std::min(length - done, static_cast<size_t>(SSIZE_MAX));
         const ssize_t written = transferOnce(
@@ -110,6 +111,9 @@ long IfxChildProcess::WriteBytes(const void* data, size_t length) {
             return done > 0 ? static_cast<long>(done) : -1;
         }
         done += static_cast<size_t>(written);
+        if (static_cast<size_t>(written) < piece) {
+            break;
+        }
     }
     return static_cast<long>(done);
 }

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <functional>
 
@@ -174,6 +175,28 @@ TEST_F(SleepMarker, ASignalTheAgentCatchesEndsAHeldChild) {
     child.Finalize();
     EXPECT_EQ(ifxtest::WaitForStatus(child, ifxtest::Launch::Direct), 128 + SIGUSR1);
     ::sigaction(SIGUSR1, &saved, nullptr);
+}
+
+// A child that never reached its program is no success, even though its report pipe
+// ended: killed while the marker held it, its launch ended "before it was known to have
+// run the program".
+TEST(SleepMarker, LaunchErrorOfAChildStoppedWhileHeldIsNoSuccess) {
+    ScopedMarker marker;
+    if (!marker.created()) {
+        GTEST_SKIP() << kMarker << " exists already; someone else is using it";
+    }
+    IfxChildProcess child;
+    ASSERT_EQ(ifxtest::LaunchChild(child, ifxtest::Launch::Direct, {}), 0);
+    errno = 0;
+    EXPECT_EQ(child.LaunchError(nullptr), -1);
+    EXPECT_EQ(errno, EINPROGRESS);
+    EXPECT_EQ(child.Stop(200), 128 + SIGTERM);
+    marker.Remove();
+    int step = -1;
+    errno = 0;
+    EXPECT_EQ(child.LaunchError(&step), -1);
+    EXPECT_EQ(errno, ECANCELED);
+    EXPECT_EQ(step, -1);
 }
 
 }  // namespace

@@ -18,8 +18,13 @@
 //   fork-hold      starts a process that holds the helper's descriptors (its output pipe
 //                  among them) until killed, and answers "<pid>" of that process
 //   ignore <n>     ignores signal n from then on, answers "ignoring"
-//   grandchild     starts a process of its own (in its process group, its streams on
-//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it
+//   grandchild [keep-output] [ignore-term]
+//                  starts a process of its own (in its process group, its streams on
+//                  /dev/null) that waits until a signal ends it; answers "<pid>" of it.
+//                  keep-output: it keeps the helper's standard output instead, so that
+//                  the output ends only once it has gone too; ignore-term: it ignores
+//                  SIGTERM
+//   on-term <code> catches SIGTERM and then ends with that code; answers "trapping"
 //
 // At the end of its input it exits with 0.
 //
@@ -161,17 +166,31 @@ std::string disposition(int signal) {
     }
 }
 
-// The grandchild keeps none of our streams, so that the end of our output is ours alone.
-pid_t startGrandchild() {
+// The grandchild keeps none of our streams, so that the end of our output is ours alone,
+// unless it is to keep our output.
+pid_t startGrandchild(const std::string& options) {
+    const bool keepOutput = options.find("keep-output") != std::string::npos;
+    const bool ignoreTerm = options.find("ignore-term") != std::string::npos;
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
         for (int fd = 0; fd <= 2; ++fd) {
-            ::dup2(null, fd);
+            if (!keepOutput || fd != STDOUT_FILENO) {
+                ::dup2(null, fd);
+            }
+        }
+        if (ignoreTerm) {
+            ::signal(SIGTERM, SIG_IGN);
         }
         holdForever();
     }
     return pid;
+}
+
+int g_exitOnTerm = 0;
+
+void exitOnTerm(int) {
+    ::_exit(g_exitOnTerm);
 }
 
 void run(const std::string& command) {
@@ -214,7 +233,13 @@ void run(const std::string& command) {
         ::signal(std::atoi(rest.c_str()), SIG_IGN);
         writeAll(STDOUT_FILENO, "ignoring\n");
     } else if (verb == "grandchild") {
-        writeAll(STDOUT_FILENO, std::to_string(startGrandchild()) + "\n");
+        writeAll(STDOUT_FILENO, std::to_string(startGrandchild(rest)) + "\n");
+    } else if (verb == "on-term") {
+        g_exitOnTerm = std::atoi(rest.c_str());
+        struct sigaction action {};
+        action.sa_handler = exitOnTerm;
+        ::sigaction(SIGTERM, &action, nullptr);
+        writeAll(STDOUT_FILENO, "trapping\n");
     } else if (verb == "sleep") {
         pause(std::atol(rest.c_str()));
         writeAll(STDOUT_FILENO, "slept\n");

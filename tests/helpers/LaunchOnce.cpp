@@ -12,8 +12,9 @@
 // "<errno> <step>", LaunchError's answer (step 0 when it has none).
 //
 // With --stop-with-launcher the program (the tests' child helper) is launched with
-// kStopWithLauncher and told to print its process id and hold; that line is copied to
-// our standard output, and we wait for the program, which only a signal ends.
+// kStopWithLauncher and told to print its process id and hold; its two lines ("<pid>",
+// then "holding", after which it writes nothing more) are copied to our standard output,
+// and we wait for the program, which only a signal ends.
 
 #include <IfxLib/IfxLib.h>
 #include <IfxLib/platform/HostServices.h>
@@ -25,15 +26,16 @@
 
 namespace {
 
-// Copies the program's first line of output to ours.
-void copyFirstLine(IfxChildProcess& child) {
+// Copies the program's first lines of output to ours.
+void copyLines(IfxChildProcess& child, int lines) {
     std::string line;
     char byte = 0;
-    while (line.empty() || line.back() != '\n') {
+    while (lines > 0) {
         if (child.ReadBytes(&byte, 1) <= 0) {
             return;
         }
         line += byte;
+        lines -= byte == '\n' ? 1 : 0;
     }
     [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, line.data(), line.size());
 }
@@ -70,7 +72,7 @@ int main(int argc, char** argv) {
     }
     if (stopWithLauncher) {
         // The pipes stay: the program's "holding" must not meet a closed pipe.
-        copyFirstLine(child);
+        copyLines(child, 2);
         return child.WaitFor(-1) & 0xff;
     }
     child.Finalize();

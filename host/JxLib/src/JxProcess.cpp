@@ -3,12 +3,20 @@
 #include <JxLib/JxChildStart.h>
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "JxErrorText.h"
 #include "JxExitStatus.h"
@@ -24,15 +32,12 @@ long long monotonicMilliseconds() {
 // Result of waiting for a child to become ready to be reaped.
 enum class Readiness { Ready, TimedOut, Failed };
 
+// pidfd_open's number on every architecture we build for (older headers lack it).
+constexpr long kPidfdOpen = 434;
+
 // Sleeps in poll(2) on a process descriptor until the child ends or the time is up.
-Readiness waitUntilEnded(pid_t child, int timeoutMs, int* error) {
-    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-    if (pidfd < 0) {
-        *error = errno;
-        return Readiness::Failed;
-    }
+Readiness waitOnDescriptor(int pidfd, int timeoutMs, int* error) {
     const long long deadline = monotonicMilliseconds() + timeoutMs;
-    Readiness outcome = Readiness::TimedOut;
     for (;;) {
         long long left = deadline - monotonicMilliseconds();
         if (left < 0) {
@@ -43,18 +48,110 @@ Readiness waitUntilEnded(pid_t child, int timeoutMs, int* error) {
         entry.events = POLLIN;
         int ready = ::poll(&entry, 1, static_cast<int>(left));
         if (ready > 0) {
-            outcome = Readiness::Ready;
-            break;
+            return Readiness::Ready;
         }
         if (ready == 0) {
-            break;
+            return Readiness::TimedOut;
         }
         if (errno != EINTR) {
             *error = errno;
-            outcome = Readiness::Failed;
-            break;
+            return Readiness::Failed;
         }
     }
+}
+
+// Without process descriptors (before Linux 5.3) a bounded wait for a child needs a thread
+// that blocks in waitid(..., WNOWAIT) until the child has ended, reaping nothing: one per
+// child, shared by the waits of every object, ending by itself with the child.
+struct EndWatch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false;
+};
+
+std::mutex g_watchesMutex;
+std::map<pid_t, std::shared_ptr<EndWatch>> g_watches;
+
+struct WatchStart {
+    pid_t child;
+    std::shared_ptr<EndWatch> watch;
+};
+
+void* watchChild(void* argument) {
+    std::unique_ptr<WatchStart> start(static_cast<WatchStart*>(argument));
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(start->child), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_watchesMutex);
+        auto found = g_watches.find(start->child);
+        if (found != g_watches.end() && found->second == start->watch) {
+            g_watches.erase(found);
+        }
+    }
+    std::lock_guard<std::mutex> lock(start->watch->mutex);
+    start->watch->ended = true;
+    start->watch->changed.notify_all();
+    return nullptr;
+}
+
+// The child's watch, started when first needed; null with *error when no thread could be
+// started.
+std::shared_ptr<EndWatch> watchFor(pid_t child, int* error) {
+    std::lock_guard<std::mutex> lock(g_watchesMutex);
+    auto found = g_watches.find(child);
+    if (found != g_watches.end()) {
+        return found->second;
+    }
+    auto watch = std::make_shared<EndWatch>();
+    auto* start = new (std::nothrow) WatchStart{child, watch};
+    if (start == nullptr) {
+        *error = ENOMEM;
+        return nullptr;
+    }
+    pthread_attr_t attributes;
+    ::pthread_attr_init(&attributes);
+    ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    ::pthread_attr_setstacksize(&attributes, size_t{256} * 1024);
+    // The caller's signal handlers must never run on this thread.
+    sigset_t all;
+    sigset_t saved;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &saved);
+    pthread_t thread;
+    const int created = ::pthread_create(&thread, &attributes, watchChild, start);
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    ::pthread_attr_destroy(&attributes);
+    if (created != 0) {
+        delete start;
+        *error = created;
+        return nullptr;
+    }
+    g_watches[child] = watch;
+    return watch;
+}
+
+Readiness waitOnWatch(pid_t child, int timeoutMs, int* error) {
+    const std::shared_ptr<EndWatch> watch = watchFor(child, error);
+    if (watch == nullptr) {
+        return Readiness::Failed;
+    }
+    std::unique_lock<std::mutex> lock(watch->mutex);
+    return watch->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&watch] { return watch->ended; })
+               ? Readiness::Ready
+               : Readiness::TimedOut;
+}
+
+// Waits until the child has ended or the time is up: on its process descriptor, or on the
+// watch where the kernel has none (or none can be opened now).
+Readiness waitUntilEnded(pid_t child, int timeoutMs, int* error) {
+    const int pidfd = static_cast<int>(::syscall(kPidfdOpen, child, 0));
+    if (pidfd < 0) {
+        return waitOnWatch(child, timeoutMs, error);
+    }
+    const Readiness outcome = waitOnDescriptor(pidfd, timeoutMs, error);
     ::close(pidfd);
     return outcome;
 }
