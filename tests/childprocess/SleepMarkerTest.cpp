@@ -180,7 +180,7 @@ TEST_F(SleepMarker, ASignalTheAgentCatchesEndsAHeldChild) {
 // A child that never reached its program is no success, even though its report pipe
 // ended: killed while the marker held it, its launch ended "before it was known to have
 // run the program".
-TEST(SleepMarker, LaunchErrorOfAChildStoppedWhileHeldIsNoSuccess) {
+TEST_F(SleepMarker, LaunchErrorOfAChildStoppedWhileHeldIsNoSuccess) {
     ScopedMarker marker;
     if (!marker.created()) {
         GTEST_SKIP() << kMarker << " exists already; someone else is using it";
