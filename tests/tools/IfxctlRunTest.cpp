@@ -5,16 +5,20 @@
 
 #include <poll.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -365,19 +369,30 @@ TEST_P(IfxctlRunTest, PassesStopRequestsOnAndLeavesNoUtilityBehind) {
     }
 }
 
-// Waits until the process behind pidfd has ended; false when it still runs after a bound
-// that only a hang reaches.
-bool endsWithin(int pidfd, int milliseconds) {
-    struct pollfd ended = {pidfd, POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&ended, 1, milliseconds);
-    } while (ready < 0 && errno == EINTR);
-    return ready == 1;
+// The test process adopts what ifxctl leaves behind (as a subreaper), so that a process of
+// the utility's tree still alive once ifxctl has ended is a child of the test, and can be
+// waited for on every kernel, without process descriptors. Set before ifxctl starts.
+void AdoptOrphans() {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0) << std::strerror(errno);
 }
 
-int openPidfd(pid_t pid) {
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+// Once ifxctl has ended: true when pid has ended too (reaped here, or never ours, since an
+// orphan of the tree would have come to us), false when it still runs after a bound that
+// only a hang reaches, in which case it is killed so that nothing is left.
+bool endsWithin(pid_t pid, int milliseconds) {
+    auto reaped = std::async(std::launch::async, [pid] {
+        int raw = 0;
+        pid_t result;
+        do {
+            result = ::waitpid(pid, &raw, 0);
+        } while (result < 0 && errno == EINTR);
+    });
+    if (reaped.wait_for(std::chrono::milliseconds(milliseconds)) == std::future_status::ready) {
+        return true;
+    }
+    ::kill(pid, SIGKILL);
+    reaped.get();
+    return false;
 }
 
 constexpr int kHangBound = 120 * 1000;
@@ -386,13 +401,14 @@ constexpr int kHangBound = 120 * 1000;
 // passed on, then SIGKILL --kill-after later to the whole group; ifxctl exits 137 as
 // timeout does. The request goes only once the utility said it ignores SIGTERM.
 TEST_P(IfxctlRunTest, KillsTheGroupOfAUtilityThatIgnoresTermAfterKillAfter) {
+    AdoptOrphans();
     const IfxctlRunner::Started started =
         ifxctl.Start(command({"--kill-after", "1"}, {ifxtest::ChildHelperPath(), "--commands",
                                                      "grandchild", "ignore 15", "hold"}));
     ASSERT_GT(started.pid, 0);
     std::string output;
     const bool held = ifxtest::ReadUntil(started.output, output, "holding\n");
-    const int grandchild = held ? openPidfd(static_cast<pid_t>(std::stol(output))) : -1;
+    const pid_t grandchild = held ? static_cast<pid_t>(std::stol(output)) : -1;
     if (held) {
         EXPECT_EQ(::kill(started.pid, SIGTERM), 0);
     }
@@ -404,9 +420,8 @@ TEST_P(IfxctlRunTest, KillsTheGroupOfAUtilityThatIgnoresTermAfterKillAfter) {
     EXPECT_EQ(result.err,
               "ifxctl: the utility was still running 1s after the signal passed on: it was sent "
               "SIGKILL\n");
-    ASSERT_GE(grandchild, 0) << std::strerror(errno);
+    ASSERT_GT(grandchild, 0);
     EXPECT_TRUE(endsWithin(grandchild, kHangBound)) << "a process of the utility's group was left";
-    ::close(grandchild);
 }
 
 // A utility that obeys SIGTERM ends at the time limit, whenever the signal reaches it:
@@ -691,6 +706,7 @@ TEST(IfxctlRun, KillsAUtilityThatOutlivesTheTimeLimit) {
 // Killed with SIGKILL, ifxctl can do nothing: the kernel ends the utility, and no file of
 // ifxctl's is left.
 TEST(IfxctlRun, LeavesNeitherUtilityNorLogWhenKilled) {
+    AdoptOrphans();
     IfxctlRunner ifxctl;
     const std::string temporary = ifxctl.dir().file("tmp");
     ASSERT_EQ(::mkdir(temporary.c_str(), 0700), 0);
@@ -706,7 +722,7 @@ TEST(IfxctlRun, LeavesNeitherUtilityNorLogWhenKilled) {
         ASSERT_GT(started.pid, 0);
         std::string output;
         const bool held = ifxtest::ReadUntil(started.output, output, "holding\n");
-        const int utility = held ? openPidfd(static_cast<pid_t>(std::stol(output))) : -1;
+        const pid_t utility = held ? static_cast<pid_t>(std::stol(output)) : -1;
         if (held) {
             EXPECT_EQ(::kill(started.pid, SIGKILL), 0);
         }
@@ -715,9 +731,8 @@ TEST(IfxctlRun, LeavesNeitherUtilityNorLogWhenKilled) {
         ::close(started.output);
         ASSERT_TRUE(held) << output << result.err;
         EXPECT_EQ(result.status, 128 + SIGKILL);
-        ASSERT_GE(utility, 0) << std::strerror(errno);
+        ASSERT_GT(utility, 0);
         EXPECT_TRUE(endsWithin(utility, kHangBound)) << "the utility outlived ifxctl";
-        ::close(utility);
         EXPECT_TRUE(std::filesystem::is_empty(temporary)) << "a file was left behind";
     }
 }
