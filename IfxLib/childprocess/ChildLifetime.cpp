@@ -259,7 +259,17 @@ int AwaitEnd(ChildLifetime& life, const Deadline& deadline) {
     }
     if (fd >= 0) {
         // Both stay open until the object is destroyed.
-        return AwaitReadable(fd, deadline);
+        const int error = AwaitReadable(fd, deadline);
+        // A poll that failed (ENOMEM, say) says nothing about the child: without a bound the
+        // wait by number below serves as well, and a wait for the end must not fail for it.
+        if (error == 0 || error == ETIMEDOUT || !deadline.Unbounded()) {
+            return error;
+        }
+        const std::lock_guard<std::mutex> lock(life.mutex);
+        if (life.reaped || life.lost) {
+            return 0;
+        }
+        ++life.observers;
     }
     // No bound and no descriptor: this thread watches, as the watcher would.
     siginfo_t info{};
